@@ -1,0 +1,26 @@
+#pragma once
+// The code page layer: CP932 (Shift_JIS) against UTF-16 and UTF-8, over glibc's iconv.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korinbo {
+
+// UTF-16 code units to CP932. A unit without a mapping (a lone surrogate included) becomes one
+// "?" and the conversion goes on; the result is never cut short. nullopt when the converter
+// cannot be had.
+std::optional<std::string> Utf16ToCp932(std::u16string_view units);
+
+// Strict conversions for the program's boundaries (terminal, file names, widgets): nullopt when
+// the input is not valid in its encoding or a character has no mapping.
+std::optional<std::string> Cp932ToUtf8(std::string_view sjis);
+std::optional<std::string> Utf8ToCp932(std::string_view utf8);
+
+// CP932 to UTF-8 for display: a byte sequence that is not CP932 becomes U+FFFD and the rest goes on.
+std::string Cp932ToUtf8Lossy(std::string_view sjis);
+
+// The program's own texts are written as UTF-8 in the source and used as Shift_JIS:
+// Sjis("接続中..."). Throws std::logic_error for a text that CP932 cannot hold.
+std::string Sjis(std::string_view utf8);
+
+}  // namespace korinbo

@@ -1,0 +1,95 @@
+#pragma once
+// The headline fetch: one site, or every site under one root of the site tree, into the headline
+// list, with the history files kept.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "korinbo/download.h"
+#include "korinbo/site_definition.h"
+
+namespace korinbo {
+
+enum HeadlineIcon : int { kIconNew = 0, kIconUnread = 1, kIconRead = 2 };
+
+// What the main window hands the fetch: its site tree, headline list, title, message box and the
+// settings the fetch reads and writes. All texts are Shift_JIS.
+class FetchWindow {
+ public:
+  using Node = const void*;  // a tree node; nullptr is none
+
+  virtual ~FetchWindow() = default;
+
+  // Site tree.
+  virtual Node SelectedNode() = 0;
+  virtual int NodeLevel(Node node) = 0;  // 0 for a root
+  virtual std::string NodeText(Node node) = 0;
+  virtual std::string ParentText(Node node) = 0;
+  virtual int ChildCount(Node root) = 0;
+  virtual Node ChildAt(Node root, int index) = 0;
+  virtual void SelectNode(Node node) = 0;
+
+  // Headline list.
+  virtual void ClearList() = 0;
+  virtual int AppendRow(std::string_view caption) = 0;  // the new row's index
+  virtual void SetRemark(int row, std::string_view remark) = 0;
+  virtual void SetLink(int row, std::string_view link) = 0;
+  virtual void SetIcon(int row, int icon) = 0;
+  virtual void SelectRow(int row) = 0;
+
+  // Title as the progress and result line, and the modal message box with an OK button.
+  virtual void SetTitle(std::string_view title) = 0;
+  virtual void ShowMessage(std::string_view text) = 0;
+
+  // Settings and the start directory.
+  virtual std::string UseProxy() = 0;
+  virtual std::string ProxyName() = 0;
+  virtual void SetLastNews(std::string_view file_name) = 0;
+  virtual std::filesystem::path StartDirectory() = 0;
+
+  // Called again and again while a download runs, so that the window can paint; true stops the
+  // fetch's running transfers (each then ends as a failed download).
+  virtual bool WhileWaiting() { return false; }
+};
+
+class HeadlineFetch {
+ public:
+  HeadlineFetch(FetchWindow& window, Downloader& downloader);
+
+  // Errors (PatternError, FileError) end the fetch and propagate to the caller, which shows them
+  // in the error message box; the fetch mode is "single" again by then.
+  void FetchSelectedSite();
+  void FetchCategory();
+
+  // Time-outs and limits for the downloads (tests shorten them).
+  void SetDownloadLimits(std::chrono::milliseconds connect_timeout, std::chrono::milliseconds total_timeout);
+
+  // Fetch state.
+  const std::string& fetch_mode() const { return fetch_mode_; }
+  int headline_counter() const { return headline_counter_; }
+
+ private:
+  void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url);
+  void Complete();
+
+  FetchWindow& window_;
+  Downloader& downloader_;
+  DownloadOptions limits_;
+  std::string fetch_mode_ = "single";
+  int headline_counter_ = 0;
+  FetchWindow::Node category_node_ = nullptr;
+  int site_count_ = 0;
+  int site_index_ = 0;
+};
+
+// Steps of the site fetch.
+std::string BaseUrl(std::string_view page_url);
+std::string CutHeadlineArea(std::string_view page, std::string_view start_marker, std::string_view end_marker);
+// CR LF to LF, then LF to CR LF.
+std::string NormaliseLineEnds(std::string_view page);
+// The page converted by the site's encode value ("euc", "jis", "utf8"; anything else: unchanged).
+std::string ConvertByEncode(std::string_view page, std::string_view encode);
+// The link of a headline: unchanged when it begins with "http://", else base URL + "/" + link.
+std::string ResolveLink(std::string_view link, std::string_view base_url);
+
+}  // namespace korinbo

@@ -1,0 +1,36 @@
+#pragma once
+// Whole-file reading and writing, line files, and the boundary between the program's Shift_JIS
+// file names and the file system's UTF-8 names.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korinbo {
+
+// The whole file; nullopt when it does not exist. Throws FileError ("ファイル %s を開けません")
+// when it exists but cannot be read.
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+
+// Replaces the file atomically: a temporary file in the same folder, flushed to disk, then renamed
+// over the old one, so that the file is always either the old or the new one. Throws FileError
+// ("ファイル %s を作成できません") when it cannot, and the old file stays as it was.
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// A line file's lines: split at CR LF, lone CR and lone LF; a final line break adds no empty line;
+// everything from the first NUL byte on is dropped.
+std::vector<std::string> SplitLines(std::string_view text);
+// Every line followed by CR LF.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// The Shift_JIS text of a name read from the file system: a UTF-8 name is converted; any other
+// name (a folder copied from Windows) is taken as the Shift_JIS bytes it is.
+std::string SjisFromNativeName(std::string_view native_name);
+// The file named by a Shift_JIS text inside dir: its UTF-8 spelling, or its raw bytes where only
+// a file of that spelling exists.
+std::filesystem::path PathInDirectory(const std::filesystem::path& dir, std::string_view sjis_name);
+// A path for messages, in Shift_JIS.
+std::string SjisPathText(const std::filesystem::path& path);
+
+}  // namespace korinbo

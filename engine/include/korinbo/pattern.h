@@ -1,0 +1,67 @@
+#pragma once
+// The pattern dialect that site definitions are written in, and template expansion.
+//
+// A pattern is checked and translated by our own parser, then matched by PCRE2 (8-bit, no UTF).
+// Compile and match failures raise PatternError with the text the user sees.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korinbo {
+
+// Byte offsets into the searched text, end exclusive.
+struct MatchSpan {
+  std::ptrdiff_t start = -1;  // -1: the group took no part in the match
+  std::ptrdiff_t end = -1;
+  bool matched() const { return start >= 0; }
+};
+
+struct PatternMatch {
+  // groups[0] is the whole match, groups[1..GroupCount()] the capturing groups.
+  std::vector<MatchSpan> groups;
+  std::size_t start() const { return static_cast<std::size_t>(groups[0].start); }
+  std::size_t end() const { return static_cast<std::size_t>(groups[0].end); }
+};
+
+// A compiled dialect pattern; move-only.
+class Pattern {
+ public:
+  // Throws PatternError for a pattern outside the dialect and for the empty pattern.
+  explicit Pattern(std::string_view dialect_pattern);
+  ~Pattern();
+  Pattern(Pattern&&) noexcept;
+  Pattern& operator=(Pattern&&) noexcept;
+  Pattern(const Pattern&) = delete;
+  Pattern& operator=(const Pattern&) = delete;
+
+  int GroupCount() const;
+
+  // The first match that starts at or after `from`. The text ends at its first NUL byte, and a
+  // match never starts at the end of the text. Throws PatternError when the match runs past the
+  // engine's limits (a runaway pattern).
+  std::optional<PatternMatch> Search(std::string_view text, std::size_t from = 0) const;
+
+  // Every match as the extraction finds them: each search starts where the previous match ended,
+  // one byte later after an empty match.
+  void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The PCRE2 pattern that a dialect pattern is translated to (for tests and the match tool).
+// Throws PatternError as the constructor of Pattern does.
+std::string TranslatePattern(std::string_view dialect_pattern);
+
+// A template expanded against a match of `subject`.
+std::string ExpandTemplate(std::string_view subject, const PatternMatch& match, std::string_view templ);
+
+// The template expanded against the first match of the pattern in the input; empty without a match.
+std::string PatternSubstitute(std::string_view input, std::string_view pattern, std::string_view templ);
+
+}  // namespace korinbo

@@ -1,0 +1,30 @@
+#pragma once
+// Site definition files: "key =value" lines in the site folder, one file per site.
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace korinbo {
+
+struct SiteDefinition {
+  std::string url;
+  std::string str_start;
+  std::string str_end;
+  std::string anc_form;
+  std::string jump_url;
+  std::string captions;
+  std::string remark;
+  std::string encode;
+};
+
+// file_text: the file's lines joined with CR LF after each line.
+SiteDefinition ReadSiteDefinition(std::string_view file_text);
+
+// "経済_日経_速報" gives {"経済", "日経_速報"}; a base name without "_" gives two empty texts.
+struct SiteFileName {
+  std::string category;
+  std::string site;
+};
+SiteFileName SplitSiteFileName(std::string_view base_name);
+
+}  // namespace korinbo

@@ -1,0 +1,51 @@
+#pragma once
+// The site tree's contents and its building rule, without any GUI: the window's tree and the
+// command-line tool both build from this.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korinbo {
+
+inline constexpr std::string_view kSiteFolderName = "newsurl";
+inline constexpr std::string_view kFavouritesFileName = "favolite.txt";
+// "お気に入り" in Shift_JIS.
+const std::string& FavouritesRootText();
+
+struct SiteTreeNode {
+  std::string text;
+  SiteTreeNode* parent = nullptr;
+  std::vector<std::unique_ptr<SiteTreeNode>> children;
+
+  SiteTreeNode* AddChild(std::string child_text);
+  int Level() const;
+};
+
+struct SiteTree {
+  std::vector<std::unique_ptr<SiteTreeNode>> roots;  // roots[0] is the favourites root
+  SiteTreeNode* last_news_node = nullptr;  // to select (its ancestors expanded), or none
+
+  SiteTreeNode* AddRoot(std::string text);
+  // The nodes in tree order: each root followed by its descendants, depth first.
+  std::vector<SiteTreeNode*> InTreeOrder() const;
+};
+
+// The site files' names in the site folder, as Shift_JIS texts, in ascending byte order of their
+// names on disk. A missing folder gives none.
+std::vector<std::string> ListSiteFiles(const std::filesystem::path& site_folder);
+
+// The tree as the window shows it: the favourites root with the lines of the favourites file, then
+// the sites of the site folder by the matching rule; last_news_node is the site whose file name
+// equals last_news.
+SiteTree BuildSiteTree(const std::filesystem::path& start_dir, std::string_view last_news);
+
+// Applies one site file name to the tree by the matching rule (every node in tree order whose text
+// equals the category gains the site). Returns the node that was added last.
+SiteTreeNode* AddSiteToTree(SiteTree& tree, std::string_view site_file_name);
+
+// The favourites file's text for the favourites root's children.
+std::string FavouritesFileText(const SiteTree& tree);
+
+}  // namespace korinbo
