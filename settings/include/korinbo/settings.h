@@ -1,0 +1,62 @@
+#pragma once
+// The settings file: a profile file beside the program file, read once at start-up and written
+// once at shutdown. Texts are Shift_JIS.
+#include <filesystem>
+#include <string>
+
+#include "korinbo/shortcut.h"
+
+namespace korinbo {
+
+// The process-wide settings, named after their keys. Defaults are those of a missing file.
+struct Settings {
+  std::string ExecName;
+  std::string LastNews;
+  std::string FontName;            // "ＭＳ Ｐゴシック" by default
+  std::string ProxyName = "False";
+  std::string UseProxy = "DIRECT";
+  std::string AlwaysTop = "False";  // read, never written
+  std::string TaskWay = "Min";
+  TShortCut Shortcut = 0;
+  int FontSize = 10;
+  Settings();  // sets FontName's Shift_JIS default
+};
+
+// The window's placement and pane sizes; Top and Left default to the work area's corner.
+struct WindowGeometry {
+  int Top = 0;
+  int Left = 0;
+  int Width = 638;
+  int Height = 350;
+  int LvWidth = 177;
+  int Lv2Col0 = 200;
+  int Lv2Col1 = 200;
+  int Lv2Col2 = 200;
+};
+
+struct WorkArea {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
+// The program file's full path (from /proc/self/exe) with its extension replaced by ".ini", or
+// ".ini" appended when it has none.
+std::filesystem::path SettingsFilePath();
+
+struct LoadedSettings {
+  Settings settings;
+  WindowGeometry geometry;  // as read, before placement
+};
+// Reads every key in order with its default; a missing or unreadable file gives every default.
+LoadedSettings LoadSettings(const std::filesystem::path& file, const WorkArea& work_area);
+
+// Keeps the window reachable: the four corrections against the work area, in order.
+WindowGeometry PlaceWindow(WindowGeometry geometry, const WorkArea& work_area);
+
+// Writes the keys of the saving list, in order, into the file; every other line stays. Throws
+// FileError ("%s に書き込めません") and leaves the file as it was when it cannot.
+void SaveSettings(const std::filesystem::path& file, const Settings& settings, const WindowGeometry& geometry);
+
+}  // namespace korinbo

@@ -1,0 +1,32 @@
+#pragma once
+// The global hotkey's value and its text form in the settings file ("Ctrl+Alt+A").
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korinbo {
+
+// Bits 0-7: the Windows virtual-key code; 13: Shift; 14: Ctrl; 15: Alt. 0 is no hotkey.
+using TShortCut = std::uint16_t;
+
+inline constexpr TShortCut kShortCutShift = 0x2000;
+inline constexpr TShortCut kShortCutCtrl = 0x4000;
+inline constexpr TShortCut kShortCutAlt = 0x8000;
+
+// The key's name for a virtual-key code (the low byte counts); empty for a code without a key.
+std::string KeyName(unsigned key_code);
+std::string FormatShortCut(TShortCut value);
+TShortCut ParseShortCut(std::string_view text);
+
+// The split for registering the hotkey: modifiers as the platform's MOD_ALT (1), MOD_CONTROL (2),
+// MOD_SHIFT (4) bits, and the key code (bits 0-12).
+struct SplitShortCutResult {
+  unsigned modifiers = 0;
+  unsigned key_code = 0;
+};
+inline constexpr unsigned kModAlt = 1;
+inline constexpr unsigned kModControl = 2;
+inline constexpr unsigned kModShift = 4;
+SplitShortCutResult SplitShortCut(TShortCut value);
+
+}  // namespace korinbo
