@@ -2,8 +2,10 @@
 // The headline fetch: one site, or every site under one root of the site tree, into the headline
 // list, with the history files kept.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "korinbo/download.h"
 #include "korinbo/site_definition.h"
@@ -56,10 +58,11 @@ class HeadlineFetch {
  public:
   HeadlineFetch(FetchWindow& window, Downloader& downloader);
 
-  // Errors (PatternError, FileError) end the fetch and propagate to the caller, which shows them
-  // in the error message box; the fetch mode is "single" again by then.
-  void FetchSelectedSite();
-  void FetchCategory();
+  // Both return true when the fetch reached its completion text. Errors (PatternError, FileError)
+  // end the fetch and propagate to the caller, which shows them in the error message box; the
+  // fetch mode is "single" again by then.
+  bool FetchSelectedSite();
+  bool FetchCategory();
 
   // Time-outs and limits for the downloads (tests shorten them).
   void SetDownloadLimits(std::chrono::milliseconds connect_timeout, std::chrono::milliseconds total_timeout);
@@ -69,8 +72,11 @@ class HeadlineFetch {
   int headline_counter() const { return headline_counter_; }
 
  private:
-  void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url);
-  void Complete();
+  enum class SiteOutcome { kEndedEarly, kCompleted };
+  SiteOutcome FetchOneSite();
+  std::string DownloadFor(std::string_view page_url);
+  void StartCategoryDownloads();
+  void EndCategory();
 
   FetchWindow& window_;
   Downloader& downloader_;
@@ -80,6 +86,12 @@ class HeadlineFetch {
   FetchWindow::Node category_node_ = nullptr;
   int site_count_ = 0;
   int site_index_ = 0;
+  // Downloads started when a category fetch began, by site index, with the URL each was started for.
+  struct PendingDownload {
+    std::string url;
+    Downloader::TransferId id;
+  };
+  std::vector<std::optional<PendingDownload>> pending_;
 };
 
 // Steps of the site fetch.
@@ -91,5 +103,37 @@ std::string NormaliseLineEnds(std::string_view page);
 std::string ConvertByEncode(std::string_view page, std::string_view encode);
 // The link of a headline: unchanged when it begins with "http://", else base URL + "/" + link.
 std::string ResolveLink(std::string_view link, std::string_view base_url);
+
+// A site definition file read whole, its lines joined with CR LF. A file saved as UTF-8 (with a
+// byte-order mark, or valid UTF-8 holding non-ASCII bytes) is converted to Shift_JIS first.
+// nullopt when the file does not exist; FileError when it cannot be read.
+std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path& file);
+
+// One headline row as the extraction produces it.
+struct HeadlineRow {
+  std::string caption;
+  std::string remark;
+  std::string link;
+  int icon = kIconNew;
+};
+
+// Receives the extraction's rows in order, field by field, so that a pattern error half-way
+// through a headline leaves exactly the fields made before it.
+class HeadlineSink {
+ public:
+  virtual ~HeadlineSink() = default;
+  virtual void BeginHeadline() {}  // the headline counter goes up here
+  virtual int AppendRow(std::string_view caption) = 0;
+  virtual void SetRemark(int row, std::string_view remark) = 0;
+  virtual void SetIcon(int row, int icon) = 0;
+  virtual void SetLink(int row, std::string_view link) = 0;
+};
+
+// The extraction on a cut page: every match of the site's pattern becomes a row, classified
+// against the seen log (which gains the new links, in order) and the visit log. Throws
+// PatternError for an empty or invalid pattern or a runaway match, after the rows before it.
+void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
+                      std::vector<std::string>& seen_log, const std::vector<std::string>& visit_log,
+                      HeadlineSink& sink);
 
 }  // namespace korinbo

@@ -1,0 +1,361 @@
+#include "korinbo/fetch.h"
+
+#include <exception>
+#include <system_error>
+
+#include "fetch/link_presence.h"
+#include "korinbo/codepage.h"
+#include "korinbo/convert.h"
+#include "korinbo/errors.h"
+#include "korinbo/file_io.h"
+#include "korinbo/history.h"
+#include "korinbo/pattern.h"
+#include "korinbo/site_tree.h"
+#include "korinbo/text.h"
+
+namespace korinbo {
+namespace {
+
+constexpr std::string_view kHttpPrefix = "http://";
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The site file's name for a level-1 node: a favourite names its file itself.
+std::string SiteFileNameFor(std::string_view parent_text, std::string_view node_text) {
+  std::string name;
+  if (parent_text != FavouritesRootText()) {
+    name.append(parent_text);
+    name += '_';
+  }
+  name.append(node_text);
+  name += ".txt";
+  return name;
+}
+
+bool IsFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+bool HasNonAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string BaseUrl(std::string_view page_url) {
+  // The text before the last "/". A URL with nothing after the host ("http://a.example") keeps
+  // its host: cutting at the "/" of "http://" would make every relative link point elsewhere.
+  if (StartsWith(page_url, kHttpPrefix) && page_url.find('/', kHttpPrefix.size()) == std::string_view::npos) {
+    return std::string(page_url);
+  }
+  const std::string reversed = ReverseBytes(page_url);
+  const auto slash = reversed.find('/');
+  if (slash == std::string::npos) return std::string(page_url);
+  const auto p = static_cast<long long>(slash) + 1;
+  return ReverseBytes(RightBytes(reversed, static_cast<long long>(reversed.size()) - p));
+}
+
+std::string CutHeadlineArea(std::string_view page, std::string_view start_marker, std::string_view end_marker) {
+  std::string cut(page);
+  // Only the marker's first byte is dropped at the start, and only its first byte is kept at the end.
+  if (!start_marker.empty()) {
+    const auto p = cut.find(start_marker);
+    if (p != std::string::npos) cut = RightBytes(cut, static_cast<long long>(cut.size() - (p + 1)));
+  }
+  if (!end_marker.empty()) {
+    const auto q = cut.find(end_marker);
+    if (q != std::string::npos) cut = LeftBytes(cut, static_cast<long long>(q + 1));
+  }
+  return cut;
+}
+
+std::string NormaliseLineEnds(std::string_view page) {
+  return ReplaceAll(ReplaceAll(page, "\r\n", "\n"), "\n", "\r\n");
+}
+
+std::string ConvertByEncode(std::string_view page, std::string_view encode) {
+  if (encode == "euc") return EucToSjis(page);
+  if (encode == "jis") return JisToSjis(page);
+  if (encode == "utf8") return Utf8ToSjis(page);
+  return std::string(page);
+}
+
+std::string ResolveLink(std::string_view link, std::string_view base_url) {
+  if (StartsWith(link, kHttpPrefix)) return std::string(link);
+  std::string resolved(base_url);
+  resolved += '/';
+  resolved.append(link);
+  return resolved;
+}
+
+std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path& file) {
+  if (!IsFile(file)) return std::nullopt;
+  auto bytes = ReadFileBytes(file);
+  if (!bytes) return std::nullopt;
+  std::string_view text = *bytes;
+  // Editors on Linux save UTF-8; a Shift_JIS file is almost never valid UTF-8 with non-ASCII bytes.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  const bool has_mark = StartsWith(text, kByteOrderMark);
+  if (has_mark) text.remove_prefix(kByteOrderMark.size());
+  std::string sjis;
+  if (has_mark || HasNonAscii(text)) {
+    const auto end = text.find('\0');
+    if (auto converted = Utf8ToCp932(text.substr(0, end))) {
+      sjis = std::move(*converted);
+      text = sjis;
+    }
+  }
+  return ReadSiteDefinition(JoinLines(SplitLines(text)));
+}
+
+void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
+                      std::vector<std::string>& seen_log, const std::vector<std::string>& visit_log,
+                      HeadlineSink& sink) {
+  // First every headline is made, then classified: presence in the logs is decided for all links
+  // together in one pass over each log. A pattern error part-way stops the making; the rows
+  // before it, and the fields of the failing headline made before it, still reach the sink.
+  struct Made {
+    std::string caption, remark, link;
+    int fields = 0;  // 0: counted only, 1: caption, 2: remark, 3: link
+  };
+  std::vector<Made> made;
+  std::exception_ptr failure;
+  try {
+    const Pattern pattern(site.anc_form);
+    pattern.ForEachMatch(page, [&](const PatternMatch& match) {
+      const std::string_view whole = page.substr(match.start(), match.end() - match.start());
+      Made& headline = made.emplace_back();
+      // Each template is expanded against the pattern's first match within the matched text alone.
+      const auto inner = pattern.Search(whole);
+      auto expand = [&](std::string_view templ) {
+        return inner ? ExpandTemplate(whole, *inner, templ) : std::string();
+      };
+      headline.caption = StripTags(expand(site.captions));
+      headline.fields = 1;
+      headline.remark = StripTags(expand(site.remark));
+      headline.fields = 2;
+      headline.link = ResolveLink(expand(site.jump_url), base_url);
+      headline.fields = 3;
+    });
+  } catch (const PatternError&) {
+    failure = std::current_exception();
+  }
+
+  std::vector<std::string> links;
+  links.reserve(made.size());
+  for (const auto& headline : made) links.push_back(headline.fields == 3 ? headline.link : std::string());
+  LinkPresence in_visits(links);
+  for (const auto& line : visit_log) {
+    in_visits.Feed(line);
+    in_visits.Feed("\r\n");
+  }
+  LinkPresence in_seen(links);
+  for (const auto& line : seen_log) {
+    in_seen.Feed(line);
+    in_seen.Feed("\r\n");
+  }
+
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    const Made& headline = made[i];
+    sink.BeginHeadline();
+    if (headline.fields < 1) break;
+    const int row = sink.AppendRow(headline.caption);
+    if (headline.fields < 2) break;
+    sink.SetRemark(row, headline.remark);
+    if (headline.fields < 3) break;
+    int icon = kIconUnread;
+    if (!in_seen.Present(i)) {
+      icon = kIconNew;
+      // Later headlines of this fetch find the link through the same automaton.
+      seen_log.push_back(headline.link);
+      in_seen.Feed(headline.link);
+      in_seen.Feed("\r\n");
+    }
+    if (in_visits.Present(i)) icon = kIconRead;
+    sink.SetIcon(row, icon);
+    sink.SetLink(row, headline.link);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+HeadlineFetch::HeadlineFetch(FetchWindow& window, Downloader& downloader)
+    : window_(window), downloader_(downloader) {}
+
+void HeadlineFetch::SetDownloadLimits(std::chrono::milliseconds connect_timeout,
+                                      std::chrono::milliseconds total_timeout) {
+  limits_.connect_timeout = connect_timeout;
+  limits_.total_timeout = total_timeout;
+}
+
+bool HeadlineFetch::FetchSelectedSite() {
+  try {
+    // A category fetch runs its sites from this loop; each site starts after the previous one ended.
+    for (;;) {
+      if (FetchOneSite() == SiteOutcome::kEndedEarly) {
+        EndCategory();
+        return false;
+      }
+      if (fetch_mode_ != "category") {
+        static const std::string kDone = Sjis(" 取得完了（");
+        static const std::string kPieces = Sjis("個）");
+        window_.SetTitle(window_.NodeText(window_.SelectedNode()) + kDone + std::to_string(headline_counter_) +
+                         kPieces);
+        return true;
+      }
+      ++site_index_;
+      if (site_index_ == site_count_) {
+        static const std::string kAllDone = Sjis("全取得完了（");
+        static const std::string kPieces = Sjis("個）");
+        EndCategory();
+        window_.SetTitle(kAllDone + std::to_string(headline_counter_) + kPieces);
+        return true;
+      }
+      window_.SelectNode(window_.ChildAt(category_node_, site_index_));
+    }
+  } catch (...) {
+    EndCategory();
+    throw;
+  }
+}
+
+bool HeadlineFetch::FetchCategory() {
+  window_.ClearList();
+  headline_counter_ = 0;
+  const FetchWindow::Node root = window_.SelectedNode();
+  if (root == nullptr || window_.NodeLevel(root) != 0 || window_.ChildCount(root) == 0) return false;
+  fetch_mode_ = "category";
+  site_count_ = window_.ChildCount(root);
+  site_index_ = 0;
+  category_node_ = root;
+  StartCategoryDownloads();
+  window_.SelectNode(window_.ChildAt(root, 0));
+  return FetchSelectedSite();
+}
+
+// Every site of the category whose URL passes the checks starts downloading now; the sites are
+// still processed one by one in tree order, each waiting only for its own page.
+void HeadlineFetch::StartCategoryDownloads() {
+  pending_.assign(static_cast<std::size_t>(site_count_), std::nullopt);
+  const auto site_folder = window_.StartDirectory() / std::string(kSiteFolderName);
+  const std::string root_text = window_.NodeText(category_node_);
+  DownloadOptions options = limits_;
+  options.use_proxy = window_.UseProxy();
+  options.proxy_name = window_.ProxyName();
+  for (int i = 0; i < site_count_; ++i) {
+    const FetchWindow::Node child = window_.ChildAt(category_node_, i);
+    std::optional<SiteDefinition> site;
+    try {
+      site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameFor(root_text, window_.NodeText(child))));
+    } catch (const FileError&) {
+      continue;  // reported when the site's turn comes
+    }
+    if (!site || !StartsWith(site->url, kHttpPrefix)) continue;
+    pending_[static_cast<std::size_t>(i)] = PendingDownload{site->url, downloader_.Start(site->url, options)};
+  }
+}
+
+void HeadlineFetch::EndCategory() {
+  fetch_mode_ = "single";
+  for (auto& pending : pending_) {
+    if (pending) (void)downloader_.Wait(pending->id, [] { return true; });
+  }
+  pending_.clear();
+}
+
+std::string HeadlineFetch::DownloadFor(std::string_view page_url) {
+  const WhileWaiting while_waiting = [this] { return window_.WhileWaiting(); };
+  if (fetch_mode_ == "category" && static_cast<std::size_t>(site_index_) < pending_.size()) {
+    auto& pending = pending_[static_cast<std::size_t>(site_index_)];
+    if (pending) {
+      const PendingDownload started = *pending;
+      pending.reset();
+      std::string page = downloader_.Wait(started.id, while_waiting);
+      // The definition changed since the category began: fetch what it names now.
+      if (started.url == page_url) return page;
+    }
+  }
+  DownloadOptions options = limits_;
+  options.use_proxy = window_.UseProxy();
+  options.proxy_name = window_.ProxyName();
+  return downloader_.DownloadPage(page_url, options, while_waiting);
+}
+
+HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
+  const FetchWindow::Node node = window_.SelectedNode();
+  if (node == nullptr || window_.NodeLevel(node) != 1) return SiteOutcome::kEndedEarly;
+  const std::string node_text = window_.NodeText(node);
+  const std::string file_name = SiteFileNameFor(window_.ParentText(node), node_text);
+  window_.SetLastNews(file_name);
+
+  const std::filesystem::path start_dir = window_.StartDirectory();
+  const auto site = ReadSiteDefinitionFile(PathInDirectory(start_dir / std::string(kSiteFolderName), file_name));
+  if (!site) return SiteOutcome::kEndedEarly;
+
+  const std::string& page_url = site->url;
+  if (page_url.empty()) {
+    static const std::string kNoUrl = Sjis("URLを入力してください。");
+    window_.ShowMessage(kNoUrl);
+    return SiteOutcome::kEndedEarly;
+  }
+  if (!StartsWith(page_url, kHttpPrefix)) {
+    static const std::string kNotHttp = Sjis("URLはhttp://から入力してください。");
+    window_.ShowMessage(kNotHttp);
+    return SiteOutcome::kEndedEarly;
+  }
+  const std::string base_url = BaseUrl(page_url);
+
+  if (fetch_mode_ == "single") {
+    window_.ClearList();
+    headline_counter_ = 0;
+  }
+  static const std::string kOpen = Sjis("【");
+  static const std::string kClose = Sjis("】");
+  static const std::string kSourcePage = Sjis("元ページ");
+  const int header = window_.AppendRow(kOpen + node_text + kClose);
+  window_.SetIcon(header, kIconRead);
+  window_.SetRemark(header, kSourcePage);
+  window_.SetLink(header, page_url);
+  window_.SelectRow(header);
+
+  static const std::string kConnecting = Sjis("接続中...");
+  static const std::string kConverting = Sjis("変換中...");
+  window_.SetTitle(kConnecting);
+  std::string page = DownloadFor(page_url);
+  page = ConvertByEncode(NormaliseLineEnds(page), site->encode);
+  window_.SetTitle(kConverting);
+  page = CutHeadlineArea(page, site->str_start, site->str_end);
+  SaveHistory(start_dir, kPageDumpName, SplitLines(page));
+
+  auto seen_log = LoadHistory(start_dir, kSeenLogName);
+  const auto visit_log = LoadHistory(start_dir, kVisitLogName);
+
+  class WindowSink : public HeadlineSink {
+   public:
+    WindowSink(FetchWindow& window, int& counter) : window_(window), counter_(counter) {}
+    void BeginHeadline() override { ++counter_; }
+    int AppendRow(std::string_view caption) override { return window_.AppendRow(caption); }
+    void SetRemark(int row, std::string_view remark) override { window_.SetRemark(row, remark); }
+    void SetIcon(int row, int icon) override { window_.SetIcon(row, icon); }
+    void SetLink(int row, std::string_view link) override { window_.SetLink(row, link); }
+
+   private:
+    FetchWindow& window_;
+    int& counter_;
+  } sink(window_, headline_counter_);
+  ExtractHeadlines(page, *site, base_url, seen_log, visit_log, sink);
+
+  if (seen_log.size() > kSeenLogLimit) {
+    seen_log.erase(seen_log.begin(), seen_log.end() - static_cast<std::ptrdiff_t>(kSeenLogLimit));
+  }
+  SaveHistory(start_dir, kSeenLogName, seen_log);
+  return SiteOutcome::kCompleted;
+}
+
+}  // namespace korinbo

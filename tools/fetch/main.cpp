@@ -1,0 +1,320 @@
+// korinbo-fetch: the headline fetch from a terminal, for site authors and scripts.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli_window.h"
+#include "korinbo/codepage.h"
+#include "korinbo/errors.h"
+#include "korinbo/fetch.h"
+#include "korinbo/file_io.h"
+#include "korinbo/pattern.h"
+#include "korinbo/site_tree.h"
+
+namespace korinbo {
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitEndedEarly = 1;
+constexpr int kExitUsage = 2;
+
+constexpr std::string_view kUsage =
+    "usage: korinbo-fetch [--dir DIR] [--proxy-mode MODE] [--proxy SERVER:PORT] [--raw] [--tsv] COMMAND ARGS...\n"
+    "\n"
+    "commands:\n"
+    "  site CATEGORY SITE      fetch one site of DIR/newsurl, as a double-click in the window does\n"
+    "  category CATEGORY       fetch every site of a category (\"お気に入り\" for the favourites)\n"
+    "  extract DEFINITION PAGE apply a site definition to a saved page (empty history, no files written)\n"
+    "  convert ENCODE FILE     print FILE as the fetch sees it after line ends and the encode conversion\n"
+    "  match PATTERN [FILE]    every match of a pattern in FILE (or standard input)\n"
+    "\n"
+    "options:\n"
+    "  --dir DIR          the start directory (default: the working directory)\n"
+    "  --proxy-mode MODE  DIRECT (default), PRECONFIG (proxy environment variables) or PROXY\n"
+    "  --proxy S:P        the proxy server for PROXY mode\n"
+    "  --raw              write texts as Shift_JIS bytes instead of UTF-8\n"
+    "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
+    "\n"
+    "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
+    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n";
+
+struct Options {
+  std::filesystem::path dir = ".";
+  std::string proxy_mode = "DIRECT";
+  std::string proxy;
+  bool raw = false;
+  bool tsv = false;
+  std::string command;
+  std::vector<std::string> args;  // as given on the command line
+};
+
+// Arguments come in the terminal's encoding; the program's texts are Shift_JIS.
+std::string FromTerminal(const std::string& arg) {
+  if (auto sjis = Utf8ToCp932(arg)) return *sjis;
+  return arg;
+}
+
+bool IsSjisLead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+class Output {
+ public:
+  explicit Output(bool raw) : raw_(raw) {}
+
+  // A field with "\", TAB, CR and LF escaped, character by character: the second byte of a
+  // double-byte character is never a backslash.
+  std::string Field(std::string_view sjis) const {
+    std::string escaped;
+    escaped.reserve(sjis.size());
+    for (std::size_t i = 0; i < sjis.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(sjis[i]);
+      if (IsSjisLead(byte) && i + 1 < sjis.size()) {
+        escaped += sjis[i];
+        escaped += sjis[++i];
+        continue;
+      }
+      switch (sjis[i]) {
+        case '\\': escaped += "\\\\"; break;
+        case '\t': escaped += "\\t"; break;
+        case '\r': escaped += "\\r"; break;
+        case '\n': escaped += "\\n"; break;
+        default: escaped += sjis[i];
+      }
+    }
+    return Text(escaped);
+  }
+  std::string Text(std::string_view sjis) const { return raw_ ? std::string(sjis) : Cp932ToUtf8Lossy(sjis); }
+
+  void Row(const HeadlineRow& row) const {
+    static constexpr std::string_view kIcons[] = {"new", "unread", "read"};
+    const auto icon = row.icon >= 0 && row.icon <= 2 ? kIcons[row.icon] : std::string_view("?");
+    std::cout << icon << '\t' << Field(row.caption) << '\t' << Field(row.remark) << '\t' << Field(row.link) << '\n';
+  }
+  void Message(std::string_view sjis) const { std::cerr << Text(sjis) << '\n' << std::flush; }
+
+ private:
+  bool raw_;
+};
+
+std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
+  Options options;
+  int i = 1;
+  auto value = [&](std::string& out) {
+    if (i + 1 >= argc) return false;
+    out = argv[++i];
+    return true;
+  };
+  for (; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    std::string text;
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      exit_code = kExitDone;
+      return std::nullopt;
+    } else if (arg == "--dir") {
+      if (!value(text)) break;
+      options.dir = text;
+    } else if (arg == "--proxy-mode") {
+      if (!value(options.proxy_mode)) break;
+    } else if (arg == "--proxy") {
+      if (!value(text)) break;
+      options.proxy = FromTerminal(text);
+    } else if (arg == "--raw") {
+      options.raw = true;
+    } else if (arg == "--tsv") {
+      options.tsv = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::cerr << "korinbo-fetch: unknown option " << arg << "\n" << kUsage;
+      exit_code = kExitUsage;
+      return std::nullopt;
+    } else {
+      options.command = arg;
+      options.args.assign(argv + i + 1, argv + argc);
+      return options;
+    }
+  }
+  std::cerr << (i < argc ? "korinbo-fetch: an option lacks its value\n" : "korinbo-fetch: no command\n") << kUsage;
+  exit_code = kExitUsage;
+  return std::nullopt;
+}
+
+SiteTreeNode* FindChild(const std::vector<std::unique_ptr<SiteTreeNode>>& nodes, std::string_view text) {
+  for (const auto& node : nodes) {
+    if (node->text == text) return node.get();
+  }
+  return nullptr;
+}
+
+int RunFetch(const Options& options, const Output& out) {
+  const bool category_fetch = options.command == "category";
+  if (options.args.size() != (category_fetch ? 1u : 2u)) {
+    std::cerr << "korinbo-fetch: " << options.command << " takes " << (category_fetch ? "CATEGORY" : "CATEGORY SITE")
+              << "\n" << kUsage;
+    return kExitUsage;
+  }
+  CliWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
+                   [&out](std::string_view text) { out.Message(text); });
+  window.tree() = BuildSiteTree(window.StartDirectory(), "");
+  const std::string category = FromTerminal(options.args[0]);
+  SiteTreeNode* root = FindChild(window.tree().roots, category);
+  if (root == nullptr) {
+    std::cerr << "korinbo-fetch: there is no category \"" << options.args[0] << "\" in "
+              << (window.StartDirectory() / std::string(kSiteFolderName)).string() << "\n";
+    return kExitEndedEarly;
+  }
+  SiteTreeNode* selected = root;
+  if (!category_fetch) {
+    selected = FindChild(root->children, FromTerminal(options.args[1]));
+    if (selected == nullptr) {
+      std::cerr << "korinbo-fetch: there is no site \"" << options.args[1] << "\" in the category \""
+                << options.args[0] << "\"\n";
+      return kExitEndedEarly;
+    }
+  }
+  window.Select(selected);
+
+  Downloader downloader;
+  HeadlineFetch fetch(window, downloader);
+  bool completed = false;
+  try {
+    completed = category_fetch ? fetch.FetchCategory() : fetch.FetchSelectedSite();
+  } catch (const std::exception& error) {
+    out.Message(error.what());
+  }
+  for (const auto& row : window.rows()) out.Row(row);
+  std::cout << std::flush;
+  out.Message(window.title());
+  return completed ? kExitDone : kExitEndedEarly;
+}
+
+class CollectingSink : public HeadlineSink {
+ public:
+  int AppendRow(std::string_view caption) override {
+    rows.push_back(HeadlineRow{std::string(caption), {}, {}, kIconNew});
+    return static_cast<int>(rows.size() - 1);
+  }
+  void SetRemark(int row, std::string_view remark) override { rows.at(static_cast<std::size_t>(row)).remark = remark; }
+  void SetIcon(int row, int icon) override { rows.at(static_cast<std::size_t>(row)).icon = icon; }
+  void SetLink(int row, std::string_view link) override { rows.at(static_cast<std::size_t>(row)).link = link; }
+  std::vector<HeadlineRow> rows;
+};
+
+std::optional<std::string> ReadInput(const std::string& file_name) {
+  if (file_name == "-") {
+    std::string bytes((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    return bytes;
+  }
+  auto bytes = ReadFileBytes(file_name);
+  if (!bytes) std::cerr << "korinbo-fetch: cannot find " << file_name << "\n";
+  return bytes;
+}
+
+int RunExtract(const Options& options, const Output& out) {
+  if (options.args.size() != 2) {
+    std::cerr << "korinbo-fetch: extract takes DEFINITION PAGE\n" << kUsage;
+    return kExitUsage;
+  }
+  const auto site = ReadSiteDefinitionFile(options.args[0]);
+  if (!site) {
+    std::cerr << "korinbo-fetch: cannot find " << options.args[0] << "\n";
+    return kExitEndedEarly;
+  }
+  const auto page = ReadInput(options.args[1]);
+  if (!page) return kExitEndedEarly;
+  const std::string cut =
+      CutHeadlineArea(ConvertByEncode(NormaliseLineEnds(*page), site->encode), site->str_start, site->str_end);
+  std::vector<std::string> seen_log;
+  CollectingSink sink;
+  int status = kExitDone;
+  try {
+    ExtractHeadlines(cut, *site, BaseUrl(site->url), seen_log, {}, sink);
+  } catch (const PatternError& error) {
+    out.Message(error.what());
+    status = kExitEndedEarly;
+  }
+  for (const auto& row : sink.rows) out.Row(row);
+  return status;
+}
+
+int RunConvert(const Options& options) {
+  if (options.args.size() != 2) {
+    std::cerr << "korinbo-fetch: convert takes ENCODE FILE\n" << kUsage;
+    return kExitUsage;
+  }
+  const auto page = ReadInput(options.args[1]);
+  if (!page) return kExitEndedEarly;
+  const std::string converted = ConvertByEncode(NormaliseLineEnds(*page), options.args[0]);
+  std::fwrite(converted.data(), 1, converted.size(), stdout);
+  return kExitDone;
+}
+
+int RunMatch(const Options& options, const Output& out) {
+  if (options.args.empty() || options.args.size() > 2) {
+    std::cerr << "korinbo-fetch: match takes PATTERN [FILE]\n" << kUsage;
+    return kExitUsage;
+  }
+  const auto text = ReadInput(options.args.size() == 2 ? options.args[1] : "-");
+  if (!text) return kExitEndedEarly;
+  try {
+    const Pattern pattern(FromTerminal(options.args[0]));
+    int count = 0;
+    pattern.ForEachMatch(*text, [&](const PatternMatch& match) {
+      ++count;
+      if (options.tsv) {
+        std::cout << match.start() << '\t' << match.end();
+        for (std::size_t g = 1; g < match.groups.size(); ++g) {
+          std::cout << '\t' << match.groups[g].start << ':' << match.groups[g].end;
+        }
+        std::cout << '\n';
+        return;
+      }
+      auto span_text = [&](const MatchSpan& span) {
+        return out.Field(std::string_view(*text).substr(static_cast<std::size_t>(span.start),
+                                                        static_cast<std::size_t>(span.end - span.start)));
+      };
+      std::cout << "match " << count << ": " << match.start() << '-' << match.end() << " \"" << span_text(match.groups[0])
+                << "\"\n";
+      for (std::size_t g = 1; g < match.groups.size(); ++g) {
+        std::cout << "  $" << g << ": ";
+        if (match.groups[g].matched()) {
+          std::cout << match.groups[g].start << '-' << match.groups[g].end << " \"" << span_text(match.groups[g])
+                    << "\"\n";
+        } else {
+          std::cout << "(no part in the match)\n";
+        }
+      }
+    });
+    if (!options.tsv) std::cout << count << (count == 1 ? " match\n" : " matches\n");
+  } catch (const PatternError& error) {
+    std::cout << std::flush;
+    out.Message(error.what());
+    return kExitEndedEarly;
+  }
+  return kExitDone;
+}
+
+int Run(int argc, char** argv) {
+  int exit_code = kExitDone;
+  const auto options = ParseOptions(argc, argv, exit_code);
+  if (!options) return exit_code;
+  const Output out(options->raw);
+  try {
+    if (options->command == "site" || options->command == "category") return RunFetch(*options, out);
+    if (options->command == "extract") return RunExtract(*options, out);
+    if (options->command == "convert") return RunConvert(*options);
+    if (options->command == "match") return RunMatch(*options, out);
+  } catch (const FileError& error) {
+    out.Message(error.what());
+    return kExitEndedEarly;
+  }
+  std::cerr << "korinbo-fetch: unknown command " << options->command << "\n" << kUsage;
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace korinbo
+
+int main(int argc, char** argv) { return korinbo::Run(argc, argv); }
