@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli_window.h"
+#include "korinbo/in_memory_window.h"
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
 #include "korinbo/fetch.h"
@@ -155,7 +155,7 @@ int RunFetch(const Options& options, const Output& out) {
               << "\n" << kUsage;
     return kExitUsage;
   }
-  CliWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
+  InMemoryWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
                    [&out](std::string_view text) { out.Message(text); });
   window.tree() = BuildSiteTree(window.StartDirectory(), "");
   const std::string category = FromTerminal(options.args[0]);

@@ -234,7 +234,7 @@ bool HeadlineFetch::FetchCategory() {
   site_count_ = window_.ChildCount(root);
   site_index_ = 0;
   category_node_ = root;
-  StartCategoryDownloads();
+  if (concurrent_category_) StartCategoryDownloads();
   window_.SelectNode(window_.ChildAt(root, 0));
   return FetchSelectedSite();
 }

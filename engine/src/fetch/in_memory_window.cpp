@@ -1,25 +1,25 @@
-#include "cli_window.h"
+#include "korinbo/in_memory_window.h"
 
 namespace korinbo {
 
-CliWindow::CliWindow(std::filesystem::path start_dir, std::string use_proxy, std::string proxy_name,
+InMemoryWindow::InMemoryWindow(std::filesystem::path start_dir, std::string use_proxy, std::string proxy_name,
                      std::function<void(std::string_view)> show_message)
     : start_dir_(std::move(start_dir)),
       use_proxy_(std::move(use_proxy)),
       proxy_name_(std::move(proxy_name)),
       show_message_(std::move(show_message)) {}
 
-std::string CliWindow::ParentText(Node node) {
+std::string InMemoryWindow::ParentText(Node node) {
   const SiteTreeNode* parent = AsTreeNode(node)->parent;
   return parent != nullptr ? parent->text : std::string();
 }
 
-FetchWindow::Node CliWindow::ChildAt(Node root, int index) {
+FetchWindow::Node InMemoryWindow::ChildAt(Node root, int index) {
   auto& children = AsTreeNode(root)->children;
   return index >= 0 && static_cast<std::size_t>(index) < children.size() ? children[Index(index)].get() : nullptr;
 }
 
-int CliWindow::AppendRow(std::string_view caption) {
+int InMemoryWindow::AppendRow(std::string_view caption) {
   HeadlineRow row;
   row.caption = caption;
   rows_.push_back(std::move(row));

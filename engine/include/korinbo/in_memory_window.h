@@ -1,6 +1,7 @@
 #pragma once
-// The fetch's window facilities on a terminal: the site tree is the tree the window would build,
-// rows are kept and printed at the end, message boxes go to standard error.
+// The fetch's window facilities without a window: the site tree is the tree the window would
+// build, rows and the title are kept in memory, message boxes go to a callback. The command-line
+// tool and the tests fetch through it.
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,14 +11,16 @@
 
 namespace korinbo {
 
-class CliWindow : public FetchWindow {
+class InMemoryWindow : public FetchWindow {
  public:
-  CliWindow(std::filesystem::path start_dir, std::string use_proxy, std::string proxy_name,
+  InMemoryWindow(std::filesystem::path start_dir, std::string use_proxy, std::string proxy_name,
             std::function<void(std::string_view)> show_message);
 
   SiteTree& tree() { return tree_; }
   const std::vector<HeadlineRow>& rows() const { return rows_; }
   const std::string& title() const { return title_; }
+  const std::string& last_news() const { return last_news_; }
+  int selected_row() const { return selected_row_; }
   void Select(SiteTreeNode* node) { selected_ = node; }
 
   Node SelectedNode() override { return selected_; }
@@ -28,12 +31,15 @@ class CliWindow : public FetchWindow {
   Node ChildAt(Node root, int index) override;
   void SelectNode(Node node) override { selected_ = AsTreeNode(node); }
 
-  void ClearList() override { rows_.clear(); }
+  void ClearList() override {
+    rows_.clear();
+    selected_row_ = -1;
+  }
   int AppendRow(std::string_view caption) override;
   void SetRemark(int row, std::string_view remark) override { rows_.at(Index(row)).remark = remark; }
   void SetLink(int row, std::string_view link) override { rows_.at(Index(row)).link = link; }
   void SetIcon(int row, int icon) override { rows_.at(Index(row)).icon = icon; }
-  void SelectRow(int) override {}
+  void SelectRow(int row) override { selected_row_ = row; }
 
   void SetTitle(std::string_view title) override { title_ = title; }
   void ShowMessage(std::string_view text) override { show_message_(text); }
@@ -56,6 +62,7 @@ class CliWindow : public FetchWindow {
   std::vector<HeadlineRow> rows_;
   std::string title_ = "Korinbo";
   std::string last_news_;
+  int selected_row_ = -1;
 };
 
 }  // namespace korinbo
