@@ -1,0 +1,107 @@
+// ExtractHeadlines on a 1 MB Shift_JIS page with 5,000 headlines, a 1,000-line seen log and a
+// 100,000-line visit log, against a bare PCRE2 JIT scan of the same page with the same pattern.
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <benchmark/benchmark.h>
+
+#include "bench_support.h"
+#include "korinbo/codepage.h"
+#include "korinbo/fetch.h"
+#include "korinbo/pattern.h"
+
+namespace {
+
+using korinbo::Sjis;
+
+struct Workload {
+  std::string page;
+  korinbo::SiteDefinition site;
+  std::vector<std::string> seen;
+  std::vector<std::string> visits;
+};
+
+const Workload& TheWorkload() {
+  static const Workload workload = [] {
+    Workload w;
+    w.site.url = "http://news.example/top/index.html";
+    w.site.anc_form = "<li><a href=\"([^\"]+)\">(.+?)</a><span class=\"date\">([^<]*)</span>";
+    w.site.jump_url = "$1";
+    w.site.captions = "$2";
+    w.site.remark = "$3";
+    const std::string headline = Sjis("政府、来年度予算案を閣議決定　一般会計は過去最大の規模に");
+    const std::string filler = Sjis("<p>本文の要約がここに入ります。関連記事もご覧ください。</p>") + "\r\n";
+    w.page = "<html><body><ul>\r\n";
+    for (int i = 0; i < 5000; ++i) {
+      w.page += "<li><a href=\"/news/2026/12/" + std::to_string(100000 + i) + ".html\">" + headline + "<b>" +
+                std::to_string(i) + "</b></a><span class=\"date\">12/08 09:" + std::to_string(i % 60) +
+                "</span></li>\r\n" + filler;
+      while (w.page.size() < static_cast<std::size_t>(i + 1) * 200) w.page += filler;
+    }
+    w.page += "</ul></body></html>\r\n";
+    for (int i = 0; i < 1000; ++i) w.seen.push_back("http://news.example/top//news/2026/12/" + std::to_string(103000 + i) + ".html");
+    for (int i = 0; i < 100000; ++i) w.visits.push_back("http://other.example/archive/" + std::to_string(i) + ".html");
+    return w;
+  }();
+  return workload;
+}
+
+class DiscardingSink : public korinbo::HeadlineSink {
+ public:
+  int AppendRow(std::string_view caption) override {
+    bytes += caption.size();
+    return rows++;
+  }
+  void SetRemark(int, std::string_view remark) override { bytes += remark.size(); }
+  void SetIcon(int, int icon) override { bytes += static_cast<std::size_t>(icon); }
+  void SetLink(int, std::string_view link) override { bytes += link.size(); }
+  int rows = 0;
+  std::size_t bytes = 0;
+};
+
+void ExtractHeadlines(benchmark::State& state) {
+  const Workload& w = TheWorkload();
+  const std::string base = korinbo::BaseUrl(w.site.url);
+  for (auto _ : state) {
+    auto seen = w.seen;
+    DiscardingSink sink;
+    korinbo::ExtractHeadlines(w.page, w.site, base, seen, w.visits, sink);
+    benchmark::DoNotOptimize(sink.bytes);
+    if (sink.rows != 5000) state.SkipWithError("wrong number of rows");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.page.size()));
+}
+
+void BarePcre2JitScan(benchmark::State& state) {
+  const Workload& w = TheWorkload();
+  const std::string pcre_pattern = korinbo::TranslatePattern(w.site.anc_form);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre_pattern.data()), pcre_pattern.size(),
+                                   PCRE2_MULTILINE | PCRE2_DOTALL, &error, &offset, nullptr);
+  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+  pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(w.page.data());
+  for (auto _ : state) {
+    int count = 0;
+    PCRE2_SIZE start = 0;
+    while (pcre2_match(code, subject, w.page.size(), start, 0, data, nullptr) > 0) {
+      ++count;
+      start = pcre2_get_ovector_pointer(data)[1];
+    }
+    benchmark::DoNotOptimize(count);
+    if (count != 5000) state.SkipWithError("wrong number of matches");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.page.size()));
+  pcre2_match_data_free(data);
+  pcre2_code_free(code);
+}
+
+BENCHMARK(ExtractHeadlines)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BarePcre2JitScan)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return korinbo::bench::RunAndReport(argc, argv, {{"ExtractHeadlines/real_time", "BarePcre2JitScan/real_time", 3.0}});
+}

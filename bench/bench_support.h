@@ -1,0 +1,22 @@
+#pragma once
+// Runs the registered benchmarks and prints, after Google Benchmark's own table, each benchmark's
+// time as a ratio to its reference, all measured side by side in the same run.
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korinbo::bench {
+
+struct Ratio {
+  std::string name;       // benchmark name as registered
+  std::string reference;  // the benchmark it is compared with
+  double target = 0;      // the ratio it must stay below (0: none)
+};
+
+// Returns the process's exit code: 0 when every ratio with a target meets it.
+int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios);
+
+// Wall-clock seconds of an outside command (the best of `repeats` runs); negative when it failed.
+double TimeCommand(const std::string& command, int repeats);
+
+}  // namespace korinbo::bench
