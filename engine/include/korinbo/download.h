@@ -7,15 +7,40 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace korinbo {
 
 struct DownloadOptions {
   std::string use_proxy = "DIRECT";  // "DIRECT", "PRECONFIG", "PROXY"; anything else: no request
   std::string proxy_name;            // server:port, used in "PROXY" mode
+  // A time-out that is zero or negative counts as its default, so that no transfer runs unbounded.
   std::chrono::milliseconds connect_timeout{15000};
   std::chrono::milliseconds total_timeout{60000};
   std::size_t max_body = std::size_t{32} << 20;
+};
+
+// The page a body makes: the body cut into 1024-byte pieces counted from its first byte, each piece
+// kept up to (not including) its first NUL byte, however the bytes arrive. At most `max_body`
+// bytes of the body are taken.
+class PageAssembler {
+ public:
+  static constexpr std::size_t kPiece = 1024;
+
+  explicit PageAssembler(std::size_t max_body) : max_body_(max_body) {}
+  // Takes the next bytes of the body; gives how many were taken, fewer than offered once the
+  // cap is reached.
+  std::size_t Append(std::string_view bytes);
+  bool full() const { return body_bytes_ >= max_body_; }
+  std::size_t body_bytes() const { return body_bytes_; }
+  const std::string& page() const { return page_; }
+  std::string Take() { return std::move(page_); }
+
+ private:
+  std::size_t max_body_;
+  std::size_t body_bytes_ = 0;
+  bool piece_cut_ = false;  // the current piece has met its NUL byte
+  std::string page_;
 };
 
 // Called again and again while a transfer is awaited; returning true stops every running transfer,

@@ -1,0 +1,227 @@
+#include "korinbo/download.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "net/curl_handles.h"
+
+namespace korinbo {
+
+namespace {
+
+constexpr long kMaxRedirects = 10;
+constexpr int kPollMs = 20;
+constexpr long kMaxPerHost = 6;
+constexpr long kMaxTotal = 32;
+constexpr std::chrono::milliseconds kDefaultConnectTimeout{15000};
+constexpr std::chrono::milliseconds kDefaultTotalTimeout{60000};
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+long TimeoutMs(std::chrono::milliseconds value, std::chrono::milliseconds fallback) {
+  auto ms = value.count() > 0 ? value.count() : fallback.count();
+  return static_cast<long>(std::min<long long>(ms, LONG_MAX));
+}
+
+bool KnownProxyMode(const std::string& mode) {
+  return mode == "DIRECT" || mode == "PRECONFIG" || mode == "PROXY";
+}
+
+}  // namespace
+
+std::size_t PageAssembler::Append(std::string_view bytes) {
+  const std::size_t room = max_body_ - std::min(body_bytes_, max_body_);
+  const std::size_t take = std::min(bytes.size(), room);
+  std::size_t i = 0;
+  while (i < take) {
+    const std::size_t in_piece = body_bytes_ % kPiece;
+    const std::size_t span = std::min(take - i, kPiece - in_piece);
+    if (!piece_cut_) {
+      const char* start = bytes.data() + i;
+      const void* nul = std::memchr(start, '\0', span);
+      const std::size_t keep = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : span;
+      page_.append(start, keep);
+      if (nul) piece_cut_ = true;
+    }
+    body_bytes_ += span;
+    i += span;
+    if (body_bytes_ % kPiece == 0) piece_cut_ = false;
+  }
+  return take;
+}
+
+namespace {
+
+struct Transfer {
+  explicit Transfer(std::size_t max_body) : page(max_body) {}
+  net::CurlEasy easy;  // set while the transfer runs in the multi handle
+  PageAssembler page;
+  bool finished = false;
+  bool waiting = false;  // a Wait for it is on the stack
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t offered = size * count;
+  const size_t taken = transfer->page.Append(std::string_view(data, offered));
+  // Anything short of the offered count makes curl end the transfer: the cap has been reached.
+  return taken == offered ? offered : 0;
+}
+
+bool Configure(CURL* easy, std::string_view url, const DownloadOptions& options, Transfer* transfer) {
+  const std::string url_text(url);
+  bool ok = true;
+  auto set = [&](CURLoption option, auto value) {
+    ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+  };
+  set(CURLOPT_URL, url_text.c_str());
+  set(CURLOPT_USERAGENT, "Korinbo");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_WRITEFUNCTION, &OnBody);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(transfer));
+  set(CURLOPT_PRIVATE, static_cast<void*>(transfer));
+  // A page URL from a site file must not reach the local file system or other schemes.
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, kMaxRedirects);
+  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  set(CURLOPT_CONNECTTIMEOUT_MS, TimeoutMs(options.connect_timeout, kDefaultConnectTimeout));
+  set(CURLOPT_TIMEOUT_MS, TimeoutMs(options.total_timeout, kDefaultTotalTimeout));
+  if (options.use_proxy == "DIRECT") {
+    // The empty text turns proxies off, the environment's included.
+    set(CURLOPT_PROXY, "");
+  } else if (options.use_proxy == "PROXY") {
+    const std::string proxy = options.proxy_name;
+    set(CURLOPT_PROXY, proxy.c_str());
+    // No bypass list: a no_proxy variable must not route around the configured proxy.
+    set(CURLOPT_NOPROXY, "");
+  }
+  // "PRECONFIG" leaves curl to the standard proxy variables of the environment.
+  return ok;
+}
+
+}  // namespace
+
+struct Downloader::Impl {
+  net::CurlMulti multi;
+  std::map<TransferId, std::unique_ptr<Transfer>> transfers;
+  TransferId next_id = 1;
+
+  Impl() {
+    GlobalInit();
+    multi = net::CurlMulti::Create();
+    if (multi) {
+      curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxPerHost);
+      curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxTotal);
+    }
+  }
+
+  ~Impl() { CancelAll(); }
+
+  void Finish(Transfer& transfer) {
+    if (transfer.easy) {
+      curl_multi_remove_handle(multi.get(), transfer.easy.get());
+      transfer.easy.reset();
+    }
+    transfer.finished = true;
+  }
+
+  void Drive() {
+    if (!multi) return;
+    int running = 0;
+    curl_multi_perform(multi.get(), &running);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      void* user = nullptr;
+      curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &user);
+      if (user) Finish(*static_cast<Transfer*>(user));
+    }
+  }
+
+  void CancelAll() {
+    for (auto& [id, transfer] : transfers) {
+      if (!transfer->finished) Finish(*transfer);
+    }
+  }
+
+  TransferId NewId() {
+    TransferId id = next_id;
+    next_id = next_id == INT_MAX ? 1 : next_id + 1;
+    return id;
+  }
+
+  TransferId Start(std::string_view url, const DownloadOptions& options) {
+    const TransferId id = NewId();
+    auto transfer = std::make_unique<Transfer>(options.max_body);
+    Transfer& t = *transfer;
+    transfers.insert_or_assign(id, std::move(transfer));
+    if (!KnownProxyMode(options.use_proxy) || !multi) {
+      t.finished = true;
+      return id;
+    }
+    t.easy = net::CurlEasy::Create();
+    if (!t.easy || !Configure(t.easy.get(), url, options, &t) ||
+        curl_multi_add_handle(multi.get(), t.easy.get()) != CURLM_OK) {
+      t.easy.reset();
+      t.finished = true;
+      return id;
+    }
+    // Get the name lookup and connect going now, so that the transfer runs while others are awaited.
+    Drive();
+    return id;
+  }
+
+  std::string Wait(TransferId id, const WhileWaiting& while_waiting) {
+    auto it = transfers.find(id);
+    if (it == transfers.end() || it->second->waiting) return {};
+    Transfer* t = it->second.get();
+    t->waiting = true;
+    try {
+      while (!t->finished) {
+        Drive();
+        if (t->finished) break;
+        if (while_waiting && while_waiting()) {
+          CancelAll();
+          break;
+        }
+        if (t->finished) break;  // while_waiting may have cancelled
+        curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+      }
+    } catch (...) {
+      t->waiting = false;  // the transfer stays and may be awaited again
+      throw;
+    }
+    std::string page = t->page.Take();
+    transfers.erase(id);
+    return page;
+  }
+};
+
+Downloader::Downloader() : impl_(std::make_unique<Impl>()) {}
+Downloader::~Downloader() = default;
+
+Downloader::TransferId Downloader::Start(std::string_view url, const DownloadOptions& options) {
+  return impl_->Start(url, options);
+}
+
+std::string Downloader::Wait(TransferId id, const WhileWaiting& while_waiting) {
+  return impl_->Wait(id, while_waiting);
+}
+
+void Downloader::CancelAll() { impl_->CancelAll(); }
+
+std::string Downloader::DownloadPage(std::string_view url, const DownloadOptions& options,
+                                     const WhileWaiting& while_waiting) {
+  return impl_->Wait(impl_->Start(url, options), while_waiting);
+}
+
+}  // namespace korinbo
