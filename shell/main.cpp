@@ -1,0 +1,20 @@
+// korinbo: the headline reader's window.
+#include <filesystem>
+#include <system_error>
+
+#include <QApplication>
+
+#include "korinbo/settings.h"
+#include "main_window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // The start directory is the working directory at start-up; every data file but the settings
+  // file lives there.
+  std::error_code error;
+  std::filesystem::path start_dir = std::filesystem::current_path(error);
+  if (error) start_dir = ".";
+  korinbo::MainWindow window(start_dir, korinbo::SettingsFilePath());
+  window.RunShowing();
+  return QApplication::exec();
+}

@@ -1,0 +1,704 @@
+#include "main_window.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QWindow>
+
+#include "browser.h"
+#include "input_blocker.h"
+#include "korinbo/codepage.h"
+#include "korinbo/errors.h"
+#include "korinbo/file_io.h"
+#include "korinbo/history.h"
+#include "qt_text.h"
+
+namespace korinbo {
+namespace {
+
+// Each column of a tree or list item keeps the Shift_JIS bytes it was made from: the displayed
+// text is a lossy conversion and must never flow back into file names or links.
+constexpr int kBytesRole = Qt::UserRole;
+constexpr int kIconRole = Qt::UserRole + 1;
+constexpr int kMaxFontSize = 400;  // larger sizes from a damaged settings file are not applied
+
+// The program's own Japanese texts, converted once.
+QString Ui(std::string_view utf8) { return ToQString(Sjis(utf8)); }
+
+QByteArray ToBytes(std::string_view sjis) { return QByteArray(sjis.data(), static_cast<qsizetype>(sjis.size())); }
+
+std::string FromBytes(const QVariant& value) {
+  const QByteArray bytes = value.toByteArray();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void SetItemText(QTreeWidgetItem* item, int column, std::string_view sjis, bool with_tooltip) {
+  const QString shown = ToQString(sjis);
+  item->setText(column, shown);
+  item->setData(column, kBytesRole, ToBytes(sjis));
+  if (with_tooltip) item->setToolTip(column, shown);
+}
+
+QTreeWidgetItem* NewTreeItem(std::string_view sjis) {
+  auto* item = new QTreeWidgetItem();
+  SetItemText(item, 0, sjis, false);
+  return item;
+}
+
+int ItemLevel(const QTreeWidgetItem* item) {
+  int level = 0;
+  for (const QTreeWidgetItem* parent = item->parent(); parent != nullptr; parent = parent->parent()) ++level;
+  return level;
+}
+
+QTreeWidgetItem* AsItem(FetchWindow::Node node) {
+  return static_cast<QTreeWidgetItem*>(const_cast<void*>(node));
+}
+
+void ExpandWithDescendants(QTreeWidgetItem* item) {
+  std::vector<QTreeWidgetItem*> stack{item};
+  while (!stack.empty()) {
+    QTreeWidgetItem* current = stack.back();
+    stack.pop_back();
+    current->setExpanded(true);
+    for (int i = 0; i < current->childCount(); ++i) stack.push_back(current->child(i));
+  }
+}
+
+bool IsEnterKey(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const int key = static_cast<const QKeyEvent*>(event)->key();
+  return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// An application-wide filter that hands events to a function: the wheel rule must see wheel
+// events over any part of the window before the part itself does.
+class EventHook : public QObject {
+ public:
+  EventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> hook)
+      : QObject(parent), hook_(std::move(hook)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override { return hook_(watched, event); }
+
+ private:
+  std::function<bool(QObject*, QEvent*)> hook_;
+};
+
+SiteTree SiteTreeWithoutFavourites(const std::filesystem::path& start_dir, std::string_view last_news) {
+  SiteTree tree;
+  tree.AddRoot(FavouritesRootText());
+  for (const auto& name : ListSiteFiles(start_dir / std::string(kSiteFolderName))) {
+    AddSiteToTree(tree, name);
+    if (name == last_news) {
+      SiteTreeNode* last = tree.roots.back().get();
+      while (!last->children.empty()) last = last->children.back().get();
+      tree.last_news_node = last;
+    }
+  }
+  return tree;
+}
+
+}  // namespace
+
+void InstallFontSubstitutes() {
+  const QStringList families = QFontDatabase::families();
+  const QString face = QStringLiteral("IPAPGothic");
+  for (const QString& name : {Ui("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic")}) {
+    if (!families.contains(name) && QFont::substitutes(name).isEmpty()) QFont::insertSubstitution(name, face);
+  }
+}
+
+MainWindow::MainWindow(std::filesystem::path start_dir, std::filesystem::path settings_file, QWidget* parent)
+    : QMainWindow(parent),
+      start_dir_(std::move(start_dir)),
+      settings_file_(std::move(settings_file)),
+      fetch_(*this, downloader_) {
+  InstallFontSubstitutes();
+  QFont window_font(Ui("ＭＳ Ｐゴシック"));
+  window_font.setPixelSize(12);
+  setFont(window_font);
+  font_dialog_font_ = QFont(Ui("ＭＳ Ｐゴシック"), 9);
+
+  setWindowTitle(QStringLiteral("Korinbo"));
+
+  tree_ = new QTreeWidget();
+  tree_->setColumnCount(1);
+  tree_->setHeaderHidden(true);
+  tree_->setIndentation(19);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree_->setContextMenuPolicy(Qt::PreventContextMenu);
+  tree_->viewport()->setMouseTracking(true);
+
+  list_ = new QTreeWidget();
+  list_->setColumnCount(3);
+  list_->setHeaderLabels({Ui("見出し"), Ui("備考"), QStringLiteral("URL")});
+  list_->setRootIsDecorated(false);
+  list_->setItemsExpandable(false);
+  list_->setUniformRowHeights(true);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setAllColumnsShowFocus(true);
+  list_->setIconSize(QSize(kListImageSize, kListImageSize));
+  list_->setContextMenuPolicy(Qt::PreventContextMenu);
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setSectionsMovable(false);
+  list_->viewport()->setMouseTracking(true);
+
+  splitter_ = new QSplitter(Qt::Horizontal);
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(list_);
+  splitter_->setHandleWidth(3);
+  // The tree keeps its width when the window is resized; the list takes the rest.
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  setCentralWidget(splitter_);
+
+  status_ = new QLabel();
+  statusBar()->addWidget(status_, 1);
+
+  CreateMenus();
+  CreateContextMenus();
+
+  for (QObject* watched : {static_cast<QObject*>(tree_), static_cast<QObject*>(tree_->viewport()),
+                           static_cast<QObject*>(list_), static_cast<QObject*>(list_->viewport())}) {
+    watched->installEventFilter(this);
+  }
+  qApp->installEventFilter(
+      new EventHook(this, [this](QObject* watched, QEvent* event) { return HandleWheel(watched, event); }));
+  connect(list_, &QTreeWidget::itemSelectionChanged, this, &MainWindow::ShowSelectedRemark);
+
+  images_ = LoadListImages(start_dir_);
+  LoadAndPlace();
+}
+
+MainWindow::~MainWindow() {
+  try {
+    Shutdown();
+  } catch (...) {
+    // A failing message box hook must not escape a destructor.
+  }
+}
+
+void MainWindow::CreateMenus() {
+  QMenu* file_menu = menuBar()->addMenu(Ui("ファイル(&F)"));
+  QAction* exit_action = file_menu->addAction(Ui("終了(&X)"));
+  exit_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(exit_action, &QAction::triggered, this, &QWidget::close);
+  QAction* reload_action = file_menu->addAction(Ui("ニュースサイトの再読込"));
+  reload_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(reload_action, &QAction::triggered, this, &MainWindow::Reload);
+
+  QMenu* tools_menu = menuBar()->addMenu(Ui("ツール(&T)"));
+  // Two actions owning one shortcut would make Qt fire neither; Ctrl+Q belongs to "終了(&X)",
+  // and the text after the tab only shows it in the menu.
+  settings_action_ = tools_menu->addAction(Ui("環境設定") + QStringLiteral("\tCtrl+Q"));
+  QAction* browser_action = tools_menu->addAction(Ui("使用するブラウザの変更"));
+  browser_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+  connect(browser_action, &QAction::triggered, this, &MainWindow::ChooseBrowser);
+  default_browser_action_ = tools_menu->addAction(Ui("標準ブラウザで開く"));
+  default_browser_action_->setCheckable(true);
+  default_browser_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  connect(default_browser_action_, &QAction::triggered, this, &MainWindow::UseDefaultBrowser);
+  QAction* font_action = tools_menu->addAction(Ui("フォントの変更"));
+  font_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  connect(font_action, &QAction::triggered, this, &MainWindow::ChooseFont);
+  topmost_action_ = tools_menu->addAction(Ui("最前面表示"));
+  topmost_action_->setCheckable(true);
+  topmost_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  connect(topmost_action_, &QAction::triggered, this, &MainWindow::ToggleTopmost);
+}
+
+void MainWindow::CreateContextMenus() {
+  category_menu_ = new QMenu(this);
+  QAction* category_fetch = category_menu_->addAction(Ui("このカテゴリ内を一括取得"));
+  connect(category_fetch, &QAction::triggered, this, &MainWindow::FetchCategoryCommand);
+
+  site_menu_ = new QMenu(this);
+  QAction* site_fetch = site_menu_->addAction(Ui("このニュースを取得する"));
+  connect(site_fetch, &QAction::triggered, this, &MainWindow::FetchSelectedSiteCommand);
+  add_favourite_action_ = site_menu_->addAction(Ui("お気に入りに追加"));
+  connect(add_favourite_action_, &QAction::triggered, this, &MainWindow::AddFavourite);
+  remove_favourite_action_ = site_menu_->addAction(Ui("お気に入りから削除"));
+  connect(remove_favourite_action_, &QAction::triggered, this, &MainWindow::RemoveFavourite);
+}
+
+void MainWindow::LoadAndPlace() {
+  WorkArea area;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect available = screen->availableGeometry();
+    area = WorkArea{available.left(), available.top(), available.left() + available.width(),
+                    available.top() + available.height()};
+  }
+  LoadedSettings loaded = LoadSettings(settings_file_, area);
+  settings_ = std::move(loaded.settings);
+  const WindowGeometry geometry = PlaceWindow(loaded.geometry, area);
+  // Top and Left place the outer frame (move() does); Width and Height are the frame's too, which
+  // is known only once the window manager has framed the window.
+  move(geometry.Left, geometry.Top);
+  resize(geometry.Width, geometry.Height);
+  pending_outer_size_ = QSize(geometry.Width, geometry.Height);
+  pending_tree_width_ = geometry.LvWidth;
+  list_->setColumnWidth(0, geometry.Lv2Col0);
+  list_->setColumnWidth(1, geometry.Lv2Col1);
+  list_->setColumnWidth(2, geometry.Lv2Col2);
+}
+
+bool MainWindow::event(QEvent* event) {
+  const bool handled = QMainWindow::event(event);
+  switch (event->type()) {
+    case QEvent::Show:
+      if (pending_tree_width_) {
+        // The splitter has its final width only now; sizes set earlier would be rescaled.
+        const int width = *pending_tree_width_;
+        pending_tree_width_.reset();
+        splitter_->setSizes({width, std::max(0, splitter_->width() - splitter_->handleWidth() - width)});
+      }
+      AdjustToOuterFrame();
+      break;
+    case QEvent::Move:
+    case QEvent::Resize:
+      AdjustToOuterFrame();
+      break;
+    default:
+      break;
+  }
+  return handled;
+}
+
+void MainWindow::AdjustToOuterFrame() {
+  if (!pending_outer_size_ || !isVisible() || windowHandle() == nullptr) return;
+  const QMargins frame = windowHandle()->frameMargins();
+  if (frame.isNull()) return;
+  const QSize outer = *pending_outer_size_;
+  pending_outer_size_.reset();
+  resize(outer.width() - frame.left() - frame.right(), outer.height() - frame.top() - frame.bottom());
+}
+
+WindowGeometry MainWindow::CurrentGeometry() const {
+  WindowGeometry geometry;
+  const QRect frame = frameGeometry();
+  geometry.Top = frame.top();
+  geometry.Left = frame.left();
+  geometry.Width = pending_outer_size_ && !isVisible() ? pending_outer_size_->width() : frame.width();
+  geometry.Height = pending_outer_size_ && !isVisible() ? pending_outer_size_->height() : frame.height();
+  geometry.LvWidth = pending_tree_width_ ? *pending_tree_width_ : splitter_->sizes().value(0);
+  geometry.Lv2Col0 = list_->columnWidth(0);
+  geometry.Lv2Col1 = list_->columnWidth(1);
+  geometry.Lv2Col2 = list_->columnWidth(2);
+  return geometry;
+}
+
+void MainWindow::RunShowing() {
+  RunShowingSteps();
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+  }
+  raise();
+  activateWindow();
+}
+
+void MainWindow::RunShowingSteps() {
+  RegisterGlobalHotkey();
+  if (settings_.AlwaysTop == "True") {
+    topmost_action_->setChecked(true);
+    SetTopmost(true);
+  }
+  Reload();
+  tree_->setFocus(Qt::OtherFocusReason);
+  ApplyListFonts();
+}
+
+void MainWindow::RegisterGlobalHotkey() {
+  if (register_hotkey_) register_hotkey_();
+}
+
+void MainWindow::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  try {
+    SaveSettings(settings_file_, settings_, CurrentGeometry());
+  } catch (const std::exception& error) {
+    ShowError(error.what());
+    return;
+  }
+  try {
+    SaveFavourites();
+  } catch (const std::exception& error) {
+    ShowError(error.what());
+  }
+}
+
+void MainWindow::Reload() {
+  if (settings_.ExecName.empty()) default_browser_action_->setChecked(true);
+  RebuildSiteTree();
+}
+
+void MainWindow::ChooseBrowser() {
+  const std::optional<QString> chosen = browser_dialog_hook_ ? browser_dialog_hook_() : AskForBrowserProgram(this);
+  if (!chosen) return;
+  settings_.ExecName = ToSjis(*chosen);
+  default_browser_action_->setChecked(false);
+}
+
+void MainWindow::UseDefaultBrowser() {
+  default_browser_action_->setChecked(true);
+  settings_.ExecName.clear();
+}
+
+void MainWindow::ChooseFont() {
+  std::optional<QFont> chosen;
+  if (font_dialog_hook_) {
+    chosen = font_dialog_hook_(font_dialog_font_);
+  } else {
+    bool ok = false;
+    const QFont font = QFontDialog::getFont(&ok, font_dialog_font_, this);
+    if (ok) chosen = font;
+  }
+  if (!chosen) return;
+  font_dialog_font_ = *chosen;
+  settings_.FontName = ToSjis(chosen->family());
+  if (chosen->pointSize() > 0) settings_.FontSize = chosen->pointSize();
+  ApplyListFonts();
+}
+
+void MainWindow::ApplyListFonts() {
+  QFont font(ToQString(settings_.FontName));
+  if (settings_.FontSize > 0 && settings_.FontSize <= kMaxFontSize) font.setPointSize(settings_.FontSize);
+  tree_->setFont(font);
+  list_->setFont(font);
+}
+
+void MainWindow::ToggleTopmost() {
+  static const QString kOn = Ui("最前面ON");
+  static const QString kOff = Ui("最前面OFF");
+  if (settings_.AlwaysTop != "True") {
+    settings_.AlwaysTop = "True";
+    SetTopmost(true);
+    topmost_action_->setChecked(true);
+    status_->setText(kOn);
+  } else {
+    settings_.AlwaysTop = "False";
+    SetTopmost(false);
+    topmost_action_->setChecked(false);
+    status_->setText(kOff);
+  }
+}
+
+void MainWindow::SetTopmost(bool topmost) {
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost) return;
+  const bool visible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+  // Changing the flag hides the window; showing it again is no showing of the window.
+  if (visible) show();
+}
+
+void MainWindow::FetchSelectedSiteCommand() { RunFetch(&HeadlineFetch::FetchSelectedSite); }
+
+void MainWindow::FetchCategoryCommand() { RunFetch(&HeadlineFetch::FetchCategory); }
+
+void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
+  if (blocker_) return;  // one fetch at a time
+  blocker_ = std::make_unique<InputBlocker>();
+  try {
+    (fetch_.*fetch)();
+  } catch (const std::exception& error) {
+    ShowError(error.what());
+  }
+  // Input that queued up while the fetch ran is dropped as well.
+  QCoreApplication::processEvents();
+  blocker_.reset();
+  if (rebuild_after_fetch_) {
+    rebuild_after_fetch_ = false;
+    RebuildSiteTree();
+  }
+}
+
+bool MainWindow::WhileWaiting() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  return blocker_ != nullptr && blocker_->escape_pressed();
+}
+
+void MainWindow::OpenSelectedHeadline() {
+  QTreeWidgetItem* row = list_->selectedItems().value(0);
+  if (row == nullptr) return;
+  const std::string link = FromBytes(row->data(2, kBytesRole));
+  try {
+    RecordVisit(start_dir_, link);
+  } catch (const std::exception& error) {
+    ShowError(error.what());
+    return;
+  }
+  SetIcon(list_->indexOfTopLevelItem(row), kIconRead);
+  const QString link_text = ToQString(link);
+  if (!settings_.ExecName.empty()) {
+    StartBrowser(ToQString(settings_.ExecName), link_text, PathToQString(start_dir_));
+    return;
+  }
+  const QUrl url = LinkUrl(link_text);
+  if (url_opener_) {
+    url_opener_(url);
+  } else {
+    QDesktopServices::openUrl(url);
+  }
+}
+
+void MainWindow::RebuildSiteTree() {
+  // The running fetch holds nodes of the tree; the rebuild waits for its end.
+  if (blocker_) {
+    rebuild_after_fetch_ = true;
+    return;
+  }
+  SiteTree model;
+  try {
+    model = BuildSiteTree(start_dir_, settings_.LastNews);
+    favourites_loaded_ = true;
+  } catch (const std::exception& error) {
+    favourites_loaded_ = false;
+    ShowError(error.what());
+    model = SiteTreeWithoutFavourites(start_dir_, settings_.LastNews);
+  }
+  FillTree(model);
+}
+
+void MainWindow::FillTree(const SiteTree& model) {
+  tree_->clear();
+  QTreeWidgetItem* last_news = nullptr;
+  std::vector<std::pair<const SiteTreeNode*, QTreeWidgetItem*>> pending;
+  for (const auto& root : model.roots) {
+    QTreeWidgetItem* item = NewTreeItem(root->text);
+    tree_->addTopLevelItem(item);
+    pending.emplace_back(root.get(), item);
+  }
+  while (!pending.empty()) {
+    const auto [node, item] = pending.back();
+    pending.pop_back();
+    if (node == model.last_news_node) last_news = item;
+    for (const auto& child : node->children) {
+      QTreeWidgetItem* child_item = NewTreeItem(child->text);
+      item->addChild(child_item);
+      pending.emplace_back(child.get(), child_item);
+    }
+  }
+  if (last_news == nullptr) return;
+  if (QTreeWidgetItem* parent = last_news->parent()) {
+    ExpandWithDescendants(parent);
+    for (QTreeWidgetItem* above = parent->parent(); above != nullptr; above = above->parent()) {
+      above->setExpanded(true);
+    }
+  }
+  tree_->setCurrentItem(last_news);
+  tree_->scrollToItem(last_news);
+}
+
+void MainWindow::AddFavourite() {
+  QTreeWidgetItem* node = SelectedItem();
+  QTreeWidgetItem* favourites = tree_->topLevelItem(0);
+  if (node == nullptr || favourites == nullptr || ItemLevel(node) != 1) return;
+  favourites->addChild(NewTreeItem(ItemText(node->parent()) + '_' + ItemText(node)));
+}
+
+void MainWindow::RemoveFavourite() {
+  QTreeWidgetItem* node = SelectedItem();
+  delete node;
+}
+
+void MainWindow::SaveFavourites() {
+  if (!favourites_loaded_) return;
+  SiteTree favourites;
+  SiteTreeNode* root = favourites.AddRoot(FavouritesRootText());
+  if (const QTreeWidgetItem* shown = tree_->topLevelItem(0)) {
+    for (int i = 0; i < shown->childCount(); ++i) root->AddChild(ItemText(shown->child(i)));
+  }
+  ReplaceFileAtomically(PathInDirectory(start_dir_, kFavouritesFileName), FavouritesFileText(favourites));
+}
+
+void MainWindow::TreeMouseDown(Qt::MouseButton button, const QPoint& pos) {
+  if (button != Qt::RightButton) return;
+  if (QTreeWidgetItem* under = tree_->itemAt(pos)) tree_->setCurrentItem(under);
+  QTreeWidgetItem* selected = SelectedItem();
+  if (selected == nullptr) return;
+  const QPoint at = tree_->viewport()->mapToGlobal(pos);
+  const int level = ItemLevel(selected);
+  if (level == 0) {
+    category_menu_->popup(at);
+  } else if (level == 1) {
+    const bool favourite = selected->parent() == tree_->topLevelItem(0);
+    add_favourite_action_->setVisible(!favourite);
+    remove_favourite_action_->setVisible(favourite);
+    site_menu_->popup(at);
+  }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == tree_->viewport()) {
+    if (type == QEvent::MouseMove) {
+      last_pane_ = Pane::kTree;
+    } else if (type == QEvent::MouseButtonPress) {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() == Qt::RightButton) {
+        TreeMouseDown(mouse->button(), mouse->position().toPoint());
+        return true;
+      }
+    } else if (type == QEvent::MouseButtonDblClick && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      FetchSelectedSiteCommand();
+    }
+  } else if (watched == tree_) {
+    if (IsEnterKey(event)) {
+      FetchSelectedSiteCommand();
+      return true;
+    }
+  } else if (watched == list_->viewport()) {
+    if (type == QEvent::MouseMove) {
+      last_pane_ = Pane::kList;
+    } else if (type == QEvent::MouseButtonDblClick && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      OpenSelectedHeadline();
+    }
+  } else if (watched == list_) {
+    if (IsEnterKey(event)) {
+      OpenSelectedHeadline();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::HandleWheel(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::Wheel || !watched->isWidgetType()) return false;
+  if (static_cast<QWidget*>(watched)->window() != this) return false;
+  QWidget* pane = nullptr;
+  if (last_pane_ == Pane::kTree) pane = tree_;
+  if (last_pane_ == Pane::kList) pane = list_;
+  // The first turn over an unfocused pane only moves the focus there.
+  if (pane == nullptr || pane->hasFocus()) return false;
+  pane->setFocus(Qt::MouseFocusReason);
+  event->accept();
+  return true;
+}
+
+void MainWindow::ShowSelectedRemark() {
+  if (const QTreeWidgetItem* row = list_->selectedItems().value(0)) status_->setText(row->text(1));
+}
+
+QString MainWindow::status_text() const { return status_->text(); }
+
+void MainWindow::ShowBox(BoxKind kind, std::string_view text) {
+  InputBlocker::Suspension suspension(blocker_.get());
+  const QString caption = ProgramTitle(QCoreApplication::applicationFilePath());
+  const QString message = ToQString(text);
+  if (message_box_hook_) {
+    message_box_hook_(kind, caption, message);
+    return;
+  }
+  QMessageBox box(kind == BoxKind::kError ? QMessageBox::Critical : QMessageBox::NoIcon, caption, message,
+                  QMessageBox::Ok, shut_down_ ? nullptr : this);
+  box.exec();
+}
+
+QTreeWidgetItem* MainWindow::SelectedItem() const { return tree_->selectedItems().value(0); }
+
+QTreeWidgetItem* MainWindow::RowItem(int row) const { return row < 0 ? nullptr : list_->topLevelItem(row); }
+
+int MainWindow::RowIcon(int row) const {
+  const QTreeWidgetItem* item = RowItem(row);
+  if (item == nullptr) return -1;
+  const QVariant icon = item->data(0, kIconRole);
+  return icon.isValid() ? icon.toInt() : -1;
+}
+
+std::string MainWindow::RowText(int row, int column) const {
+  const QTreeWidgetItem* item = RowItem(row);
+  return item == nullptr ? std::string() : FromBytes(item->data(column, kBytesRole));
+}
+
+std::string MainWindow::ItemText(const QTreeWidgetItem* item) {
+  return item == nullptr ? std::string() : FromBytes(item->data(0, kBytesRole));
+}
+
+// FetchWindow.
+
+FetchWindow::Node MainWindow::SelectedNode() { return SelectedItem(); }
+
+int MainWindow::NodeLevel(Node node) { return node == nullptr ? 0 : ItemLevel(AsItem(node)); }
+
+std::string MainWindow::NodeText(Node node) { return ItemText(AsItem(node)); }
+
+std::string MainWindow::ParentText(Node node) {
+  return node == nullptr ? std::string() : ItemText(AsItem(node)->parent());
+}
+
+int MainWindow::ChildCount(Node root) { return root == nullptr ? 0 : AsItem(root)->childCount(); }
+
+FetchWindow::Node MainWindow::ChildAt(Node root, int index) {
+  return root == nullptr ? nullptr : AsItem(root)->child(index);
+}
+
+void MainWindow::SelectNode(Node node) {
+  if (node == nullptr) {
+    tree_->clearSelection();
+    return;
+  }
+  tree_->setCurrentItem(AsItem(node));
+}
+
+void MainWindow::ClearList() { list_->clear(); }
+
+int MainWindow::AppendRow(std::string_view caption) {
+  auto* item = new QTreeWidgetItem();
+  SetItemText(item, 0, caption, true);
+  list_->addTopLevelItem(item);
+  return list_->topLevelItemCount() - 1;
+}
+
+void MainWindow::SetRemark(int row, std::string_view remark) {
+  if (QTreeWidgetItem* item = RowItem(row)) SetItemText(item, 1, remark, true);
+}
+
+void MainWindow::SetLink(int row, std::string_view link) {
+  if (QTreeWidgetItem* item = RowItem(row)) SetItemText(item, 2, link, true);
+}
+
+void MainWindow::SetIcon(int row, int icon) {
+  QTreeWidgetItem* item = RowItem(row);
+  if (item == nullptr || icon < 0 || icon >= static_cast<int>(images_.size())) return;
+  item->setIcon(0, QIcon(images_[static_cast<std::size_t>(icon)]));
+  item->setData(0, kIconRole, icon);
+}
+
+void MainWindow::SelectRow(int row) {
+  if (QTreeWidgetItem* item = RowItem(row)) {
+    list_->setCurrentItem(item);
+    list_->scrollToItem(item);
+  }
+}
+
+void MainWindow::SetTitle(std::string_view title) { setWindowTitle(ToQString(title)); }
+
+void MainWindow::ShowMessage(std::string_view text) { ShowBox(BoxKind::kMessage, text); }
+
+}  // namespace korinbo

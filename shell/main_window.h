@@ -1,0 +1,204 @@
+#pragma once
+// The main window: the site tree on the left, the headline list on the right, the status bar, the
+// menus and the bindings. It hands the headline fetch its facilities and owns the start-up and
+// shutdown sequence (settings file, favourites file).
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <QFont>
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+
+#include "korinbo/download.h"
+#include "korinbo/fetch.h"
+#include "korinbo/settings.h"
+#include "korinbo/site_tree.h"
+#include "list_images.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace korinbo {
+
+class InputBlocker;
+
+class MainWindow : public QMainWindow, public FetchWindow {
+  Q_OBJECT
+
+ public:
+  // Creation: fetch mode "single", the start directory, the title, the list images (with the
+  // start directory's icon files), then the settings file and the window's placement.
+  MainWindow(std::filesystem::path start_dir, std::filesystem::path settings_file, QWidget* parent = nullptr);
+  // Shutdown: the settings file, then the favourites file.
+  ~MainWindow() override;
+
+  // A showing of the window (at start-up, back from the tray, back from the settings dialog):
+  // the showing steps, then the window on screen, raised and active. Un-minimising and the re-show
+  // that the topmost flag causes are no showings.
+  void RunShowing();
+  // The showing steps alone: the hotkey registration, topmost, reload, focus to the tree, fonts.
+  void RunShowingSteps();
+  // The settings file, then the favourites file; an error in either goes to the error box (after a
+  // settings error the favourites file is left alone). Runs once; the destructor calls it.
+  void Shutdown();
+
+  // Menu commands.
+  void Reload();
+  void ChooseBrowser();
+  void UseDefaultBrowser();
+  void ChooseFont();
+  void ToggleTopmost();
+
+  // Bindings.
+  void FetchSelectedSiteCommand();
+  void FetchCategoryCommand();
+  void OpenSelectedHeadline();
+
+  // The site tree and its favourites.
+  void RebuildSiteTree();
+  void AddFavourite();
+  void RemoveFavourite();
+  // Throws FileError when the favourites file cannot be written.
+  void SaveFavourites();
+  // The tree's context menus: the right button selects the node under the pointer (viewport
+  // coordinates) and pops up the category or the site menu.
+  void TreeMouseDown(Qt::MouseButton button, const QPoint& pos);
+
+  // The process-wide settings, which the settings dialog reads and changes.
+  Settings& settings() { return settings_; }
+  const std::filesystem::path& start_directory() const { return start_dir_; }
+  HeadlineFetch& headline_fetch() { return fetch_; }
+
+  // "環境設定": shown with Ctrl+Q beside it, which belongs to "終了(&X)"; nothing is connected yet.
+  QAction* settings_action() const { return settings_action_; }
+
+  // The first of the showing steps; empty until a global hotkey is wired in.
+  void SetHotkeyRegistration(std::function<void()> register_hotkey) {
+    register_hotkey_ = std::move(register_hotkey);
+  }
+
+  // Replaceable for tests: the message boxes, the browser and font dialogs, and the default browser.
+  enum class BoxKind { kMessage, kError };
+  using MessageBoxHook = std::function<void(BoxKind kind, const QString& caption, const QString& text)>;
+  using BrowserDialogHook = std::function<std::optional<QString>()>;
+  using FontDialogHook = std::function<std::optional<QFont>(const QFont& initial)>;
+  using UrlOpener = std::function<void(const QUrl& url)>;
+  void SetMessageBoxHook(MessageBoxHook hook) { message_box_hook_ = std::move(hook); }
+  void SetBrowserDialogHook(BrowserDialogHook hook) { browser_dialog_hook_ = std::move(hook); }
+  void SetFontDialogHook(FontDialogHook hook) { font_dialog_hook_ = std::move(hook); }
+  void SetUrlOpener(UrlOpener opener) { url_opener_ = std::move(opener); }
+
+  // The parts of the window, for the program's wiring and for tests.
+  QTreeWidget* site_tree() const { return tree_; }
+  QTreeWidget* headline_list() const { return list_; }
+  QSplitter* splitter() const { return splitter_; }
+  QMenu* category_menu() const { return category_menu_; }
+  QMenu* site_menu() const { return site_menu_; }
+  QString status_text() const;
+  const ListImages& list_images() const { return images_; }
+  // A headline row's icon index, or -1 without one.
+  int RowIcon(int row) const;
+  // A row's or a node's Shift_JIS texts as the fetch made them (column 0 caption, 1 remark, 2 link).
+  std::string RowText(int row, int column) const;
+  static std::string ItemText(const QTreeWidgetItem* item);
+  // The geometry that shutdown saves: the outer frame, the tree pane's width and the column widths.
+  WindowGeometry CurrentGeometry() const;
+  bool fetch_running() const { return blocker_ != nullptr; }
+
+  // FetchWindow.
+  Node SelectedNode() override;
+  int NodeLevel(Node node) override;
+  std::string NodeText(Node node) override;
+  std::string ParentText(Node node) override;
+  int ChildCount(Node root) override;
+  Node ChildAt(Node root, int index) override;
+  void SelectNode(Node node) override;
+  void ClearList() override;
+  int AppendRow(std::string_view caption) override;
+  void SetRemark(int row, std::string_view remark) override;
+  void SetLink(int row, std::string_view link) override;
+  void SetIcon(int row, int icon) override;
+  void SelectRow(int row) override;
+  void SetTitle(std::string_view title) override;
+  void ShowMessage(std::string_view text) override;
+  std::string UseProxy() override { return settings_.UseProxy; }
+  std::string ProxyName() override { return settings_.ProxyName; }
+  void SetLastNews(std::string_view file_name) override { settings_.LastNews = file_name; }
+  std::filesystem::path StartDirectory() override { return start_dir_; }
+  // Paints while a download runs; true once Esc was pressed during this fetch.
+  bool WhileWaiting() override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  enum class Pane { kNone, kTree, kList };
+
+  void CreateMenus();
+  void CreateContextMenus();
+  void LoadAndPlace();
+  void RegisterGlobalHotkey();
+  void SetTopmost(bool topmost);
+  void ApplyListFonts();
+  void FillTree(const SiteTree& model);
+  void RunFetch(bool (HeadlineFetch::*fetch)());
+  void ShowBox(BoxKind kind, std::string_view text);
+  void ShowError(std::string_view text) { ShowBox(BoxKind::kError, text); }
+  void AdjustToOuterFrame();
+  bool HandleWheel(QObject* watched, QEvent* event);
+  void ShowSelectedRemark();
+  QTreeWidgetItem* SelectedItem() const;
+  QTreeWidgetItem* RowItem(int row) const;
+
+  std::filesystem::path start_dir_;
+  std::filesystem::path settings_file_;
+  Settings settings_;
+
+  Downloader downloader_;
+  HeadlineFetch fetch_;
+  std::unique_ptr<InputBlocker> blocker_;  // while a fetch runs
+  bool rebuild_after_fetch_ = false;
+
+  QTreeWidget* tree_ = nullptr;
+  QTreeWidget* list_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QLabel* status_ = nullptr;
+  QMenu* category_menu_ = nullptr;
+  QMenu* site_menu_ = nullptr;
+  QAction* add_favourite_action_ = nullptr;
+  QAction* remove_favourite_action_ = nullptr;
+  QAction* settings_action_ = nullptr;
+  QAction* default_browser_action_ = nullptr;
+  QAction* topmost_action_ = nullptr;
+  ListImages images_;
+
+  Pane last_pane_ = Pane::kNone;
+  QFont font_dialog_font_;  // the font dialog's own memory, never loaded from the settings
+  std::optional<int> pending_tree_width_;  // applied once the window is laid out
+  std::optional<QSize> pending_outer_size_;  // Width and Height are the outer frame's
+  // Only a favourites file that was read may be replaced at shutdown: one that could not be read
+  // (or a tree never built) would otherwise be overwritten with an empty list.
+  bool favourites_loaded_ = false;
+  bool shut_down_ = false;
+
+  std::function<void()> register_hotkey_;
+  MessageBoxHook message_box_hook_;
+  BrowserDialogHook browser_dialog_hook_;
+  FontDialogHook font_dialog_hook_;
+  UrlOpener url_opener_;
+};
+
+// Maps "ＭＳ Ｐゴシック" and "MS PGothic" to a Japanese face where the system lacks them.
+void InstallFontSubstitutes();
+
+}  // namespace korinbo
