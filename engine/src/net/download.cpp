@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "net/curl_handles.h"
 
@@ -137,7 +138,11 @@ struct Downloader::Impl {
   void Drive() {
     if (!multi) return;
     int running = 0;
-    curl_multi_perform(multi.get(), &running);
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      // The multi handle is broken (out of memory, say): nothing would finish or time out any more.
+      CancelAll();
+      return;
+    }
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
       if (message->msg != CURLMSG_DONE) continue;
@@ -194,7 +199,9 @@ struct Downloader::Impl {
           break;
         }
         if (t->finished) break;  // while_waiting may have cancelled
-        curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+        if (curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr) != CURLM_OK) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      }
       }
     } catch (...) {
       t->waiting = false;  // the transfer stays and may be awaited again

@@ -129,6 +129,17 @@ TEST_F(DownloadTest, RedirectToAnotherSchemeIsRefused) {
   EXPECT_EQ(downloader_.DownloadPage(server_.Url("/to-ftp"), Quick()), "");
 }
 
+TEST_F(DownloadTest, RedirectFromHttpToHttpsIsFollowed) {
+  // A plain server stands in for the https one: the TLS hello it receives shows the follow.
+  Server tls_target;
+  server_.Route("/moved", Response::Redirect("https://127.0.0.1:" + std::to_string(tls_target.port()) + "/"));
+  DownloadOptions options = Quick();
+  options.total_timeout = 1s;
+  EXPECT_EQ(Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/moved"), options); }), "");
+  EXPECT_EQ(tls_target.ConnectionCount(), 1u);
+  EXPECT_EQ(tls_target.RequestCount(), 0u);
+}
+
 TEST_F(DownloadTest, UrlsThatAreNotHttpGiveAnEmptyPage) {
   for (const char* url : {"file:///etc/hostname", "", "not a url", "http://", "gopher://127.0.0.1/"}) {
     EXPECT_EQ(downloader_.DownloadPage(url, Quick()), "") << url;

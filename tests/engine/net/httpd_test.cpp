@@ -4,9 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,9 +16,8 @@
 
 #include "korinbo/download.h"
 #include "korinbo/httpd/server.h"
+#include "korinbo/test/child_process.h"
 #include "korinbo/test/temp_dir.h"
-
-extern char** environ;
 
 namespace korinbo {
 namespace {
@@ -230,85 +227,27 @@ TEST(LoopbackProxy, ForwardsWithoutItsOwnHopHeaders) {
 }
 
 // The demo server as a program: first line the port, files served, SIGTERM a clean stop.
-class HttpdProgram : public ::testing::Test {
- protected:
-  // Starts the program; gives its standard output's read end, or -1.
-  int Spawn(std::vector<std::string> args) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::vector<char*> argv;
-    args.insert(args.begin(), KORINBO_HTTPD_EXE);
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int rc = posix_spawn(&pid_, KORINBO_HTTPD_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (rc != 0) {
-      pid_ = -1;
-      ::close(out[0]);
-      return -1;
-    }
-    return out[0];
-  }
+std::optional<test::ChildProcess> StartHttpd(std::vector<std::string> args) {
+  args.insert(args.begin(), KORINBO_HTTPD_EXE);
+  return test::ChildProcess::Start(std::move(args));
+}
 
-  // The first line of the output, waiting at most 10 s.
-  static std::string FirstLine(int fd) {
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 200) <= 0) continue;
-      char c[64];
-      ssize_t n = ::read(fd, c, sizeof c);
-      if (n <= 0) break;
-      line.append(c, static_cast<std::size_t>(n));
-    }
-    return line.substr(0, line.find('\n'));
-  }
-
-  // The exit status, waiting at most 10 s (then the program is killed and -1 given).
-  int Finish() {
-    for (int i = 0; i < 100; ++i) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      ::usleep(100000);
-    }
-    return -1;
-  }
-
-  void TearDown() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  pid_t pid_ = -1;
-};
-
-TEST_F(HttpdProgram, ServesTheFolderAndStopsOnSigterm) {
+TEST(HttpdProgram, ServesTheFolderAndStopsOnSigterm) {
   test::TempDir dir;
   dir.Write("site/index.html", "demo page");
-  int out = Spawn({"--root", (dir.path() / "site").string(), "--port", "0", "--delay-ms", "10"});
-  ASSERT_GE(out, 0);
-  std::string line = FirstLine(out);
-  ::close(out);
+  auto httpd = StartHttpd({"--root", (dir.path() / "site").string(), "--port", "0", "--delay-ms", "10"});
+  ASSERT_TRUE(httpd);
+  std::string line = httpd->ReadLine(10s).value_or("");
   int port = 0;
   ASSERT_NO_THROW(port = std::stoi(line)) << line;
   ASSERT_GT(port, 0);
   Downloader downloader;
   EXPECT_EQ(downloader.DownloadPage("http://127.0.0.1:" + std::to_string(port) + "/", Direct()), "demo page");
-  ASSERT_EQ(::kill(pid_, SIGTERM), 0);
-  EXPECT_EQ(Finish(), 0);
+  ASSERT_TRUE(httpd->Signal(SIGTERM));
+  EXPECT_EQ(httpd->WaitExit(10s), 0);
 }
 
-TEST_F(HttpdProgram, BadArgumentsAreAUsageError) {
+TEST(HttpdProgram, BadArgumentsAreRefused) {
   struct Row {
     std::vector<std::string> args;
     int status;
@@ -319,10 +258,9 @@ TEST_F(HttpdProgram, BadArgumentsAreAUsageError) {
       {{"--address", "10.1.1.1"}, 1},
   };
   for (const auto& row : rows) {
-    int out = Spawn(row.args);
-    ASSERT_GE(out, 0);
-    ::close(out);
-    EXPECT_EQ(Finish(), row.status) << row.args[0];
+    auto httpd = StartHttpd(row.args);
+    ASSERT_TRUE(httpd);
+    EXPECT_EQ(httpd->WaitExit(10s), row.status) << row.args[0];
   }
 }
 

@@ -353,6 +353,8 @@ bool Server::WaitForRequests(std::size_t count, std::chrono::milliseconds timeou
   return impl_->request_arrived.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
 }
 
+std::size_t Server::ConnectionCount() const { return impl_->listener->accepted(); }
+
 void Server::ClearRequests() {
   std::lock_guard lock(impl_->mutex);
   impl_->requests.clear();

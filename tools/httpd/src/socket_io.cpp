@@ -313,6 +313,7 @@ void Listener::AcceptLoop() {
     if (w != Wait::kReady) continue;
     Fd client(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!client.valid()) continue;
+    ++accepted_;
     std::lock_guard lock(workers_mutex_);
     if (workers_.size() >= kMaxConnections) continue;  // shed load: the client sees a closed connection
     auto done = std::make_shared<std::atomic<bool>>(false);

@@ -95,6 +95,7 @@ class Listener {
 
   std::uint16_t port() const { return port_; }
   const std::string& address() const { return address_; }
+  std::size_t accepted() const { return accepted_.load(); }
   void Stop();
 
  private:
@@ -114,6 +115,7 @@ class Listener {
   std::list<Worker> workers_;
   std::thread acceptor_;
   std::once_flag stopped_;
+  std::atomic<std::size_t> accepted_{0};
 };
 
 }  // namespace korinbo::httpd::detail

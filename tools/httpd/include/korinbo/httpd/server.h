@@ -99,6 +99,8 @@ class Server {
   // True once at least `count` requests have arrived; false after `timeout`.
   bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
   void ClearRequests();
+  // Connections accepted so far, also those that never made a valid request (a TLS hello, say).
+  std::size_t ConnectionCount() const;
 
   // Closes the listening socket and every connection and joins the threads. The destructor calls it.
   void Stop();
