@@ -57,11 +57,12 @@ class Downloader {
   Downloader& operator=(const Downloader&) = delete;
 
   // Starts a plain GET with the agent "Korinbo". A proxy mode that is none of the three finishes at
-  // once with an empty body.
+  // once with an empty body, and so does a URL that is not http:// or https://. There is no thread:
+  // transfers move on only inside Start and Wait.
   TransferId Start(std::string_view url, const DownloadOptions& options);
   // Drives every running transfer until `id` has finished and returns its page: the body read so
   // far (also after any failure), with each 1024-byte piece cut at its first NUL byte. Each id
-  // is waited for once.
+  // is waited for once; an id that is unknown, already awaited, or being awaited gives "".
   std::string Wait(TransferId id, const WhileWaiting& while_waiting = {});
   // Ends every transfer that is still running; their pages are what was read so far.
   void CancelAll();

@@ -65,6 +65,8 @@ struct Response {
 // The generated body's bytes, for comparisons: `length` bytes from `offset`.
 std::string GeneratedBytes(std::uint64_t offset, std::size_t length);
 
+// Runs on the connection's thread, one call per request; it must return by itself (Stop waits
+// for it), and may block for a while to hold an answer back.
 using Handler = std::function<Response(const Request&)>;
 
 struct ServerOptions {
