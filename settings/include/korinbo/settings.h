@@ -12,7 +12,7 @@ namespace korinbo {
 struct Settings {
   std::string ExecName;
   std::string LastNews;
-  std::string FontName;            // "ＭＳ Ｐゴシック" by default
+  std::string FontName;  // "ＭＳ Ｐゴシック" by default
   std::string ProxyName = "False";
   std::string UseProxy = "DIRECT";
   std::string AlwaysTop = "False";  // read, never written
@@ -44,6 +44,8 @@ struct WorkArea {
 // The program file's full path (from /proc/self/exe) with its extension replaced by ".ini", or
 // ".ini" appended when it has none.
 std::filesystem::path SettingsFilePath();
+// The same rule for a given program file.
+std::filesystem::path SettingsFilePathFor(const std::filesystem::path& program_file);
 
 struct LoadedSettings {
   Settings settings;
@@ -57,6 +59,7 @@ WindowGeometry PlaceWindow(WindowGeometry geometry, const WorkArea& work_area);
 
 // Writes the keys of the saving list, in order, into the file; every other line stays. Throws
 // FileError ("%s に書き込めません") and leaves the file as it was when it cannot.
-void SaveSettings(const std::filesystem::path& file, const Settings& settings, const WindowGeometry& geometry);
+void SaveSettings(const std::filesystem::path& file, const Settings& settings,
+                  const WindowGeometry& geometry);
 
 }  // namespace korinbo

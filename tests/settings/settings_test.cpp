@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "korinbo/codepage.h"
+#include "korinbo/errors.h"
+#include "korinbo/file_io.h"
+#include "korinbo/settings.h"
+
+namespace korinbo {
+namespace {
+
+using namespace std::string_literals;
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/korinbo-settings-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    file_ = dir_ / "korinbo.ini";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  static void Write(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+
+  std::filesystem::path dir_;
+  std::filesystem::path file_;
+  const WorkArea work_area_{30, 40, 1024, 768};
+};
+
+TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  const Settings& s = loaded.settings;
+  EXPECT_EQ(s.ExecName, "");
+  EXPECT_EQ(s.LastNews, "");
+  EXPECT_EQ(s.FontName, Sjis("ＭＳ Ｐゴシック"));
+  EXPECT_EQ(s.ProxyName, "False");
+  EXPECT_EQ(s.UseProxy, "DIRECT");
+  EXPECT_EQ(s.AlwaysTop, "False");
+  EXPECT_EQ(s.TaskWay, "Min");
+  EXPECT_EQ(s.Shortcut, 0);
+  EXPECT_EQ(s.FontSize, 10);
+  const WindowGeometry& g = loaded.geometry;
+  EXPECT_EQ(g.Top, 40);
+  EXPECT_EQ(g.Left, 30);
+  EXPECT_EQ(g.Width, 638);
+  EXPECT_EQ(g.Height, 350);
+  EXPECT_EQ(g.LvWidth, 177);
+  EXPECT_EQ(g.Lv2Col0, 200);
+  EXPECT_EQ(g.Lv2Col1, 200);
+  EXPECT_EQ(g.Lv2Col2, 200);
+}
+
+TEST_F(SettingsFileTest, SavingIntoNoFileWritesTheSavingListInOrder) {
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  SaveSettings(file_, loaded.settings, loaded.geometry);
+  EXPECT_EQ(Read(file_),
+            "[Form]\r\nTop=40\r\nLeft=30\r\nWidth=638\r\nHeight=350\r\nLvWidth=177\r\nLv2Col0=200\r\n"
+            "Lv2Col1=200\r\nLv2Col2=200\r\nFontSize=10\r\nLastNews=\r\nFontName=" +
+                Sjis("ＭＳ Ｐゴシック") +
+                "\r\nProxyName=False\r\nUseProxy=DIRECT\r\nTaskWay=Min\r\nShortcut=\r\n"
+                "[File]\r\nExecName=\r\n");
+}
+
+TEST_F(SettingsFileTest, SavedValuesLoadBack) {
+  Settings s;
+  s.ExecName = "/usr/bin/browser";
+  s.LastNews = Sjis("国内_朝日野新聞.txt");
+  s.FontName = Sjis("ＩＰＡゴシック");
+  s.ProxyName = "proxy.example:8080";
+  s.UseProxy = "PROXY";
+  s.TaskWay = "Stop";
+  s.Shortcut = 41083;
+  s.FontSize = -3;
+  const WindowGeometry g{-20, 5000, 1, 2, 3, 4, 5, 6};
+  SaveSettings(file_, s, g);
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  EXPECT_EQ(loaded.settings.ExecName, s.ExecName);
+  EXPECT_EQ(loaded.settings.LastNews, s.LastNews);
+  EXPECT_EQ(loaded.settings.FontName, s.FontName);
+  EXPECT_EQ(loaded.settings.ProxyName, s.ProxyName);
+  EXPECT_EQ(loaded.settings.UseProxy, s.UseProxy);
+  EXPECT_EQ(loaded.settings.TaskWay, s.TaskWay);
+  EXPECT_EQ(loaded.settings.Shortcut, 41083);
+  EXPECT_EQ(loaded.settings.FontSize, -3);
+  const WindowGeometry& back = loaded.geometry;  // as stored: placement is the caller's step
+  EXPECT_EQ((std::vector{back.Top, back.Left, back.Width, back.Height, back.LvWidth, back.Lv2Col0,
+                         back.Lv2Col1, back.Lv2Col2}),
+            (std::vector{-20, 5000, 1, 2, 3, 4, 5, 6}));
+  EXPECT_NE(Read(file_).find("Shortcut=Shift+Alt+F12\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, AlwaysTopIsReadButNeverWritten) {
+  Write(file_, "[Form]\r\nAlwaysTop=True\r\n");
+  LoadedSettings loaded = LoadSettings(file_, work_area_);
+  EXPECT_EQ(loaded.settings.AlwaysTop, "True");
+  loaded.settings.AlwaysTop = "False";  // the user switched topmost off
+  SaveSettings(file_, loaded.settings, loaded.geometry);
+  EXPECT_TRUE(Read(file_).starts_with("[Form]\r\nAlwaysTop=True\r\nTop=40\r\n"));
+  EXPECT_EQ(LoadSettings(file_, work_area_).settings.AlwaysTop, "True");
+}
+
+TEST_F(SettingsFileTest, HandWrittenWindowsFileLoadsAndKeepsItsOtherLines) {
+  const std::string font = Sjis("ＭＳ Ｐゴシック");
+  const std::string news = Sjis("国内_朝日野新聞.txt");
+  const std::string form_head = "[Form]\r\ntop = 120\r\n";
+  const std::string form_tail = "Width=700\r\nHeight=400\r\nfontname=" + font +
+                                "\r\nFontSize=12\r\nUseProxy=PROXY\r\nProxyName=proxy.example:8080\r\n"
+                                "AlwaysTop=True\r\nTaskWay=Stop\r\n";
+  const std::string other = "\r\n[Extra]\r\n; written by hand\r\nNote = kept \r\n\r\n[file]\r\n";
+  Write(file_, form_head + "LEFT=$40\r\n" + form_tail + "Shortcut=ctrl+alt+k\r\nLastNews=" + news + "\r\n" +
+                   other + "execname=\"C:\\Program Files\\browser.exe\"\r\n");
+
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  EXPECT_EQ(loaded.geometry.Top, 120);
+  EXPECT_EQ(loaded.geometry.Left, 64);
+  EXPECT_EQ(loaded.geometry.Width, 700);
+  EXPECT_EQ(loaded.geometry.Height, 400);
+  EXPECT_EQ(loaded.geometry.LvWidth, 177);
+  EXPECT_EQ(loaded.settings.FontName, font);
+  EXPECT_EQ(loaded.settings.FontSize, 12);
+  EXPECT_EQ(loaded.settings.UseProxy, "PROXY");
+  EXPECT_EQ(loaded.settings.ProxyName, "proxy.example:8080");
+  EXPECT_EQ(loaded.settings.AlwaysTop, "True");
+  EXPECT_EQ(loaded.settings.TaskWay, "Stop");
+  EXPECT_EQ(loaded.settings.Shortcut, 0xC04B);
+  EXPECT_EQ(loaded.settings.LastNews, news);
+  EXPECT_EQ(loaded.settings.ExecName, "C:\\Program Files\\browser.exe");
+
+  SaveSettings(file_, loaded.settings, loaded.geometry);
+  // Lines whose value stays are kept as they were; missing keys follow the section's last key.
+  EXPECT_EQ(Read(file_), form_head + "LEFT=64\r\n" + form_tail + "Shortcut=Ctrl+Alt+K\r\nLastNews=" + news +
+                             "\r\nLvWidth=177\r\nLv2Col0=200\r\nLv2Col1=200\r\nLv2Col2=200\r\n" + other +
+                             "execname=C:\\Program Files\\browser.exe\r\n");
+}
+
+TEST_F(SettingsFileTest, BrokenFileGivesDefaultsAndKeepsItsBytes) {
+  const std::string garbage = "\0\xFF[Form\r\n"s;
+  Write(file_,
+        garbage + "[Form]\nTop=abc\nWidth=99999999999\nShortcut=Ctrl+Foo\nHeight= 0x20 \nFontSize=12x\n");
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  EXPECT_EQ(loaded.geometry.Top, 40);
+  EXPECT_EQ(loaded.geometry.Width, 638);
+  EXPECT_EQ(loaded.geometry.Height, 32);
+  EXPECT_EQ(loaded.settings.Shortcut, 0);
+  EXPECT_EQ(loaded.settings.FontSize, 10);
+  SaveSettings(file_, loaded.settings, loaded.geometry);
+  EXPECT_TRUE(Read(file_).starts_with(garbage + "[Form]\nTop=40\r\nWidth=638\r\n"));
+}
+
+TEST_F(SettingsFileTest, UnreadableFileLoadsAsDefaults) {
+  std::filesystem::create_directory(file_);
+  EXPECT_EQ(LoadSettings(file_, work_area_).settings.UseProxy, "DIRECT");
+}
+
+TEST_F(SettingsFileTest, UnwritableFileRaisesTheErrorAndStaysAsItWas) {
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  // The settings file's name is a folder holding a file.
+  std::filesystem::create_directory(file_);
+  Write(file_ / "inside", "inside");
+  try {
+    SaveSettings(file_, loaded.settings, loaded.geometry);
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.what(), SjisPathText(file_) + Sjis(" に書き込めません"));
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(file_));
+  EXPECT_EQ(Read(file_ / "inside"), "inside");
+
+  // The folder of the settings file is a regular file.
+  const std::filesystem::path blocker = dir_ / "blocker";
+  Write(blocker, "[Form]\r\nTop=1\r\n");
+  EXPECT_THROW(SaveSettings(blocker / "korinbo.ini", loaded.settings, loaded.geometry), FileError);
+  EXPECT_EQ(Read(blocker), "[Form]\r\nTop=1\r\n");
+}
+
+TEST(PlaceWindowTest, Table) {
+  const struct {
+    WorkArea area;
+    int left, top, placed_left, placed_top;
+  } rows[] = {
+      {{0, 0, 1024, 768}, 5000, 0, 0, 0},
+      {{0, 0, 1024, 768}, 924, 0, 924, 0},
+      {{0, 0, 1024, 768}, 925, 0, 0, 0},
+      {{0, 0, 1024, 768}, -1, 0, 0, 0},
+      {{0, 0, 1024, 768}, 0, -50, 0, 0},
+      {{0, 0, 1024, 768}, 0, 668, 0, 668},
+      {{0, 0, 1024, 768}, 0, 669, 0, 0},
+      {{100, 50, 1124, 818}, 50, 10, 100, 50},
+      {{100, 50, 1124, 818}, 1024, 718, 1024, 718},
+      {{100, 50, 1124, 818}, 1025, 719, 100, 50},
+      {{500, 0, 550, 40}, 520, 20, 500, 0},
+      {{0, 0, 1024, 768}, INT_MAX, INT_MIN, 0, 0},
+      {{INT_MIN, INT_MIN, INT_MIN, INT_MIN}, 0, 0, INT_MIN, INT_MIN},
+  };
+  for (const auto& row : rows) {
+    const WindowGeometry before{row.top, row.left, -5, 99999, 1, 2, 3, 4};
+    const WindowGeometry placed = PlaceWindow(before, row.area);
+    EXPECT_EQ(placed.Left, row.placed_left) << row.left << "," << row.top;
+    EXPECT_EQ(placed.Top, row.placed_top) << row.left << "," << row.top;
+    EXPECT_EQ(placed.Width, -5);
+    EXPECT_EQ(placed.Height, 99999);
+  }
+}
+
+TEST(SettingsFilePathTest, ExtensionReplacedOrAppended) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"/opt/korinbo/korinbo", "/opt/korinbo/korinbo.ini"},
+      {"/x/reader.exe", "/x/reader.ini"},
+      {"/a.b/prog", "/a.b/prog.ini"},
+      {"/x/prog.tar.gz", "/x/prog.tar.ini"},
+      {"/x/.hidden", "/x/.hidden.ini"},
+  };
+  for (const auto& [program, settings] : rows) EXPECT_EQ(SettingsFilePathFor(program), settings);
+}
+
+TEST(SettingsFilePathTest, BesideTheRunningProgramWhateverTheWorkingDirectory) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path("/");
+  const std::filesystem::path path = SettingsFilePath();
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(path.is_absolute());
+  EXPECT_EQ(path.filename(), "settings_tests.ini");
+  EXPECT_TRUE(std::filesystem::is_regular_file(path.parent_path() / "settings_tests"));
+}
+
+}  // namespace
+}  // namespace korinbo
