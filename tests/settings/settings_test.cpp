@@ -35,41 +35,35 @@ class SettingsFileTest : public ::testing::Test {
     return bytes.str();
   }
 
+  // Every loaded value as text, in the reading order.
+  static std::vector<std::string> Fields(const LoadedSettings& loaded) {
+    const Settings& s = loaded.settings;
+    const WindowGeometry& g = loaded.geometry;
+    std::vector<std::string> fields{s.ExecName, s.LastNews,  s.FontName, s.ProxyName,
+                                    s.UseProxy, s.AlwaysTop, s.TaskWay};
+    for (const int value : {int{s.Shortcut}, s.FontSize, g.Top, g.Left, g.Width, g.Height, g.LvWidth,
+                            g.Lv2Col0, g.Lv2Col1, g.Lv2Col2}) {
+      fields.push_back(std::to_string(value));
+    }
+    return fields;
+  }
+
   std::filesystem::path dir_;
   std::filesystem::path file_;
   const WorkArea work_area_{30, 40, 1024, 768};
 };
 
-TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
+TEST_F(SettingsFileTest, MissingFileGivesEveryDefaultAndSavesTheSavingListInOrder) {
   const LoadedSettings loaded = LoadSettings(file_, work_area_);
-  const Settings& s = loaded.settings;
-  EXPECT_EQ(s.ExecName, "");
-  EXPECT_EQ(s.LastNews, "");
-  EXPECT_EQ(s.FontName, Sjis("ＭＳ Ｐゴシック"));
-  EXPECT_EQ(s.ProxyName, "False");
-  EXPECT_EQ(s.UseProxy, "DIRECT");
-  EXPECT_EQ(s.AlwaysTop, "False");
-  EXPECT_EQ(s.TaskWay, "Min");
-  EXPECT_EQ(s.Shortcut, 0);
-  EXPECT_EQ(s.FontSize, 10);
-  const WindowGeometry& g = loaded.geometry;
-  EXPECT_EQ(g.Top, 40);
-  EXPECT_EQ(g.Left, 30);
-  EXPECT_EQ(g.Width, 638);
-  EXPECT_EQ(g.Height, 350);
-  EXPECT_EQ(g.LvWidth, 177);
-  EXPECT_EQ(g.Lv2Col0, 200);
-  EXPECT_EQ(g.Lv2Col1, 200);
-  EXPECT_EQ(g.Lv2Col2, 200);
-}
-
-TEST_F(SettingsFileTest, SavingIntoNoFileWritesTheSavingListInOrder) {
-  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  const std::string font = Sjis("ＭＳ Ｐゴシック");
+  EXPECT_EQ(Fields(loaded),
+            (std::vector<std::string>{"", "", font, "False", "DIRECT", "False", "Min", "0", "10", "40", "30",
+                                      "638", "350", "177", "200", "200", "200"}));
   SaveSettings(file_, loaded.settings, loaded.geometry);
   EXPECT_EQ(Read(file_),
             "[Form]\r\nTop=40\r\nLeft=30\r\nWidth=638\r\nHeight=350\r\nLvWidth=177\r\nLv2Col0=200\r\n"
             "Lv2Col1=200\r\nLv2Col2=200\r\nFontSize=10\r\nLastNews=\r\nFontName=" +
-                Sjis("ＭＳ Ｐゴシック") +
+                font +
                 "\r\nProxyName=False\r\nUseProxy=DIRECT\r\nTaskWay=Min\r\nShortcut=\r\n"
                 "[File]\r\nExecName=\r\n");
 }
@@ -84,21 +78,11 @@ TEST_F(SettingsFileTest, SavedValuesLoadBack) {
   s.TaskWay = "Stop";
   s.Shortcut = 41083;
   s.FontSize = -3;
-  const WindowGeometry g{-20, 5000, 1, 2, 3, 4, 5, 6};
-  SaveSettings(file_, s, g);
-  const LoadedSettings loaded = LoadSettings(file_, work_area_);
-  EXPECT_EQ(loaded.settings.ExecName, s.ExecName);
-  EXPECT_EQ(loaded.settings.LastNews, s.LastNews);
-  EXPECT_EQ(loaded.settings.FontName, s.FontName);
-  EXPECT_EQ(loaded.settings.ProxyName, s.ProxyName);
-  EXPECT_EQ(loaded.settings.UseProxy, s.UseProxy);
-  EXPECT_EQ(loaded.settings.TaskWay, s.TaskWay);
-  EXPECT_EQ(loaded.settings.Shortcut, 41083);
-  EXPECT_EQ(loaded.settings.FontSize, -3);
-  const WindowGeometry& back = loaded.geometry;  // as stored: placement is the caller's step
-  EXPECT_EQ((std::vector{back.Top, back.Left, back.Width, back.Height, back.LvWidth, back.Lv2Col0,
-                         back.Lv2Col1, back.Lv2Col2}),
-            (std::vector{-20, 5000, 1, 2, 3, 4, 5, 6}));
+  SaveSettings(file_, s, WindowGeometry{-20, 5000, 1, 2, 3, 4, 5, 6});
+  // The geometry comes back as stored: placement is the caller's step.
+  EXPECT_EQ(Fields(LoadSettings(file_, work_area_)),
+            (std::vector<std::string>{s.ExecName, s.LastNews, s.FontName, s.ProxyName, "PROXY", "False",
+                                      "Stop", "41083", "-3", "-20", "5000", "1", "2", "3", "4", "5", "6"}));
   EXPECT_NE(Read(file_).find("Shortcut=Shift+Alt+F12\r\n"), std::string::npos);
 }
 
@@ -124,20 +108,10 @@ TEST_F(SettingsFileTest, HandWrittenWindowsFileLoadsAndKeepsItsOtherLines) {
                    other + "execname=\"C:\\Program Files\\browser.exe\"\r\n");
 
   const LoadedSettings loaded = LoadSettings(file_, work_area_);
-  EXPECT_EQ(loaded.geometry.Top, 120);
-  EXPECT_EQ(loaded.geometry.Left, 64);
-  EXPECT_EQ(loaded.geometry.Width, 700);
-  EXPECT_EQ(loaded.geometry.Height, 400);
-  EXPECT_EQ(loaded.geometry.LvWidth, 177);
-  EXPECT_EQ(loaded.settings.FontName, font);
-  EXPECT_EQ(loaded.settings.FontSize, 12);
-  EXPECT_EQ(loaded.settings.UseProxy, "PROXY");
-  EXPECT_EQ(loaded.settings.ProxyName, "proxy.example:8080");
-  EXPECT_EQ(loaded.settings.AlwaysTop, "True");
-  EXPECT_EQ(loaded.settings.TaskWay, "Stop");
-  EXPECT_EQ(loaded.settings.Shortcut, 0xC04B);
-  EXPECT_EQ(loaded.settings.LastNews, news);
-  EXPECT_EQ(loaded.settings.ExecName, "C:\\Program Files\\browser.exe");
+  EXPECT_EQ(Fields(loaded),
+            (std::vector<std::string>{"C:\\Program Files\\browser.exe", news, font, "proxy.example:8080",
+                                      "PROXY", "True", "Stop", "49227", "12", "120", "64", "700", "400",
+                                      "177", "200", "200", "200"}));
 
   SaveSettings(file_, loaded.settings, loaded.geometry);
   // Lines whose value stays are kept as they were; missing keys follow the section's last key.
@@ -151,11 +125,10 @@ TEST_F(SettingsFileTest, BrokenFileGivesDefaultsAndKeepsItsBytes) {
   Write(file_,
         garbage + "[Form]\nTop=abc\nWidth=99999999999\nShortcut=Ctrl+Foo\nHeight= 0x20 \nFontSize=12x\n");
   const LoadedSettings loaded = LoadSettings(file_, work_area_);
-  EXPECT_EQ(loaded.geometry.Top, 40);
-  EXPECT_EQ(loaded.geometry.Width, 638);
-  EXPECT_EQ(loaded.geometry.Height, 32);
-  EXPECT_EQ(loaded.settings.Shortcut, 0);
-  EXPECT_EQ(loaded.settings.FontSize, 10);
+  const std::string font = Sjis("ＭＳ Ｐゴシック");
+  EXPECT_EQ(Fields(loaded),
+            (std::vector<std::string>{"", "", font, "False", "DIRECT", "False", "Min", "0", "10", "40", "30",
+                                      "638", "32", "177", "200", "200", "200"}));
   SaveSettings(file_, loaded.settings, loaded.geometry);
   EXPECT_TRUE(Read(file_).starts_with(garbage + "[Form]\nTop=40\r\nWidth=638\r\n"));
 }
