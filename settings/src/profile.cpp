@@ -40,11 +40,20 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The first single-byte c; a double-byte character's second byte may have the same value.
+std::size_t FindSingleByte(std::string_view text, char c) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == c) return i;
+    if (IsLeadByte(static_cast<unsigned char>(text[i]))) ++i;
+  }
+  return std::string_view::npos;
+}
+
 // "[name]" with blanks allowed around the brackets and the name; text after "]" is ignored.
 std::optional<std::string_view> SectionName(std::string_view line) {
   line = Trim(line);
   if (line.empty() || line.front() != '[') return std::nullopt;
-  const std::size_t close = line.find(']');
+  const std::size_t close = FindSingleByte(line, ']');
   if (close == std::string_view::npos) return std::nullopt;
   return Trim(line.substr(1, close - 1));
 }
@@ -70,7 +79,7 @@ const std::string_view kLineBreakOrNul("\r\n\0", 3);
 
 bool StorableSection(std::string_view section) {
   return !section.empty() && Trim(section) == section && !HasAny(section, kLineBreakOrNul) &&
-         section.find(']') == section.npos;
+         FindSingleByte(section, ']') == section.npos;
 }
 
 bool StorableKey(std::string_view key) {

@@ -77,6 +77,7 @@ TEST(ProfileReadTest, Table) {
       {"[F]\nk=1\nk=2\n", "F", "k", "1"},
       {"[F]\na=1\n[F]\nk=2\n", "F", "a", "1"},
       {"[\x83\x41]\nk=1\n", "\x83\x41", "k", "1"},
+      {"[\x83\x5D\x83\x5B]\nk=1\n", "\x83\x5D\x83\x5B", "k", "1"},  // second bytes "]" and "["
       // Not there.
       {"", "F", "k", {}},
       {"[G]\nk=1\n", "F", "k", {}},
@@ -136,6 +137,7 @@ TEST(ProfileWriteTest, Table) {
       {"[F]\r\n", "F", "k", "a\nb", "[F]\r\nk=a\r\n"},
       {"[F]\r\n", "F", "k", "a\0b"s, "[F]\r\nk=a\r\n"},
       {"[F]\r\n", "F", "k", "\x82\xA0=;[x]", "[F]\r\nk=\x82\xA0=;[x]\r\n"},
+      {"", "\x83\x5D", "k", "v", "[\x83\x5D]\r\nk=v\r\n"},
   };
   for (const auto& row : rows) {
     ProfileFile profile(row.before);
