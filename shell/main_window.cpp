@@ -45,7 +45,9 @@ constexpr int kMaxFontSize = 400;  // larger sizes from a damaged settings file 
 // The program's own Japanese texts, converted once.
 QString Ui(std::string_view utf8) { return ToQString(Sjis(utf8)); }
 
-QByteArray ToBytes(std::string_view sjis) { return QByteArray(sjis.data(), static_cast<qsizetype>(sjis.size())); }
+QByteArray ToBytes(std::string_view sjis) {
+  return QByteArray(sjis.data(), static_cast<qsizetype>(sjis.size()));
+}
 
 std::string FromBytes(const QVariant& value) {
   const QByteArray bytes = value.toByteArray();
@@ -359,7 +361,8 @@ void MainWindow::Reload() {
 }
 
 void MainWindow::ChooseBrowser() {
-  const std::optional<QString> chosen = browser_dialog_hook_ ? browser_dialog_hook_() : AskForBrowserProgram(this);
+  const std::optional<QString> chosen =
+      browser_dialog_hook_ ? browser_dialog_hook_() : AskForBrowserProgram(this);
   if (!chosen) return;
   settings_.ExecName = ToSjis(*chosen);
   default_browser_action_->setChecked(false);
@@ -565,7 +568,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         TreeMouseDown(mouse->button(), mouse->position().toPoint());
         return true;
       }
-    } else if (type == QEvent::MouseButtonDblClick && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    } else if (type == QEvent::MouseButtonDblClick &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
       FetchSelectedSiteCommand();
     }
   } else if (watched == tree_) {
@@ -576,7 +580,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == list_->viewport()) {
     if (type == QEvent::MouseMove) {
       last_pane_ = Pane::kList;
-    } else if (type == QEvent::MouseButtonDblClick && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    } else if (type == QEvent::MouseButtonDblClick &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
       OpenSelectedHeadline();
     }
   } else if (watched == list_) {

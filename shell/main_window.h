@@ -183,8 +183,8 @@ class MainWindow : public QMainWindow, public FetchWindow {
   ListImages images_;
 
   Pane last_pane_ = Pane::kNone;
-  QFont font_dialog_font_;  // the font dialog's own memory, never loaded from the settings
-  std::optional<int> pending_tree_width_;  // applied once the window is laid out
+  QFont font_dialog_font_;                   // the font dialog's own memory, never loaded from the settings
+  std::optional<int> pending_tree_width_;    // applied once the window is laid out
   std::optional<QSize> pending_outer_size_;  // Width and Height are the outer frame's
   // Only a favourites file that was read may be replaced at shutdown: one that could not be read
   // (or a tree never built) would otherwise be overwritten with an empty list.

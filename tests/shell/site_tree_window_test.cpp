@@ -1,0 +1,376 @@
+// The window's site tree: built from a site folder and the favourites file, its context menus,
+// and the favourites kept until shutdown.
+#include <QAction>
+#include <QMenu>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korinbo/codepage.h"
+#include "korinbo/file_io.h"
+#include "korinbo/test/temp_dir.h"
+#include "main_window.h"
+#include "qt_text.h"
+
+namespace korinbo {
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// A start directory with its site folder, favourites file and settings file.
+class StartDir {
+ public:
+  const std::filesystem::path& path() const { return dir_.path(); }
+  std::filesystem::path ini() const { return dir_.path() / "korinbo.ini"; }
+  // name: the file name as the file system spells it.
+  void Site(const std::string& name) {
+    dir_.Write(std::filesystem::path("newsurl") / name, "url=http://127.0.0.1:9/\r\n");
+  }
+  void Favourites(std::string_view bytes) { dir_.Write("favolite.txt", bytes); }
+  void Settings(std::string_view utf8) { dir_.Write("korinbo.ini", Sjis(utf8)); }
+  std::string FavouritesFile() const {
+    return ReadFileBytes(dir_.path() / "favolite.txt").value_or("<missing>");
+  }
+
+ private:
+  test::TempDir dir_;
+};
+
+// The tree as text: roots joined by "|", children in brackets ("国内[毎日,読売]").
+QString Render(const QTreeWidgetItem* item) {
+  QString text = item->text(0);
+  if (item->parent() == nullptr || item->childCount() > 0) {
+    QStringList children;
+    for (int i = 0; i < item->childCount(); ++i) children << Render(item->child(i));
+    text += u'[' + children.join(u',') + u']';
+  }
+  return text;
+}
+
+QString Render(const QTreeWidget* tree) {
+  QStringList roots;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) roots << Render(tree->topLevelItem(i));
+  return roots.join(u'|');
+}
+
+// "国内/毎日": the first root of that text and its first child of that text.
+QTreeWidgetItem* Find(const QTreeWidget* tree, const QString& where) {
+  const QStringList parts = where.split(u'/');
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* root = tree->topLevelItem(i);
+    if (root->text(0) != parts[0]) continue;
+    if (parts.size() == 1) return root;
+    for (int j = 0; j < root->childCount(); ++j) {
+      if (root->child(j)->text(0) == parts[1]) return root->child(j);
+    }
+  }
+  return nullptr;
+}
+
+QStringList VisibleActions(const QMenu* menu) {
+  QStringList texts;
+  for (const QAction* action : menu->actions()) {
+    if (action->isVisible()) texts << action->text();
+  }
+  return texts;
+}
+
+}  // namespace
+
+class SiteTreeWindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<MainWindow> Open(const StartDir& dir) {
+    auto window = std::make_unique<MainWindow>(dir.path(), dir.ini());
+    window->SetMessageBoxHook(
+        [this](MainWindow::BoxKind, const QString&, const QString& text) { boxes_ << text; });
+    return window;
+  }
+  std::unique_ptr<MainWindow> Show(const StartDir& dir) {
+    auto window = Open(dir);
+    window->RunShowing();
+    if (!QTest::qWaitForWindowExposed(window.get())) qWarning("window not exposed");
+    return window;
+  }
+  void RightClick(MainWindow& window, QTreeWidgetItem* item) {
+    QTreeWidget* tree = window.site_tree();
+    tree->scrollToItem(item);
+    QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, tree->visualItemRect(item).center());
+  }
+  void CloseMenus(MainWindow& window) {
+    window.category_menu()->hide();
+    window.site_menu()->hide();
+  }
+
+  QStringList boxes_;
+
+ private slots:
+  void init() { boxes_.clear(); }
+
+  void ThreeFilesGiveTwoCategories() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    dir.Site("経済_日経.txt");
+    dir.Site("国内_読売.txt");
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[]|国内[毎日,読売]|経済[日経]"));
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  void NewsTxtGivesAnEmptyRootWithAnEmptyChild() {
+    StartDir dir;
+    dir.Site("news.txt");
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[]|[]"));
+    QCOMPARE(window->site_tree()->topLevelItem(1)->childCount(), 1);
+  }
+
+  void NodesKeepTheirBytesWhateverTheirDisplay() {
+    StartDir dir;
+    dir.Site(Sjis("国内_産経.txt"));      // a folder copied from Windows: Shift_JIS names
+    dir.Site(std::string("\x82_x.txt"));  // a lone lead byte cannot be shown
+    auto window = Show(dir);
+    QTreeWidgetItem* sankei = Find(window->site_tree(), U("国内/産経"));
+    QVERIFY(sankei != nullptr);
+    QCOMPARE(MainWindow::ItemText(sankei), Sjis("産経"));
+    QTreeWidgetItem* broken = nullptr;
+    for (int i = 0; i < window->site_tree()->topLevelItemCount(); ++i) {
+      if (MainWindow::ItemText(window->site_tree()->topLevelItem(i)) == "\x82")
+        broken = window->site_tree()->topLevelItem(i);
+    }
+    QVERIFY2(broken != nullptr, "the root of the undisplayable category lost its bytes");
+    QCOMPARE(window->NodeText(broken->child(0)), std::string("x"));
+    QCOMPARE(window->ParentText(broken->child(0)), std::string("\x82"));
+  }
+
+  void LastNewsSelectsItsSiteAndExpandsTheCategory() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    dir.Site("国内_読売.txt");
+    dir.Site("経済_日経.txt");
+    dir.Settings("[Form]\r\nLastNews=国内_読売.txt\r\n");
+    auto window = Show(dir);
+    QTreeWidgetItem* selected = window->site_tree()->selectedItems().value(0);
+    QVERIFY(selected != nullptr);
+    QCOMPARE(selected, Find(window->site_tree(), U("国内/読売")));
+    QVERIFY(Find(window->site_tree(), U("国内"))->isExpanded());
+    QVERIFY(!Find(window->site_tree(), U("経済"))->isExpanded());
+    QCOMPARE(window->SelectedNode(), static_cast<FetchWindow::Node>(selected));
+  }
+
+  void LastNewsWithoutItsFileSelectsNothing() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    dir.Settings("[Form]\r\nLastNews=国内_産経.txt\r\n");
+    auto window = Show(dir);
+    QVERIFY(window->site_tree()->selectedItems().isEmpty());
+    QVERIFY(!Find(window->site_tree(), U("国内"))->isExpanded());
+  }
+
+  void FavouritesFileWithATrailingLineEndGivesOneEntry() {
+    StartDir dir;
+    dir.Site("経済_日経.txt");
+    dir.Favourites(Sjis("経済_日経\r\n"));
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[経済_日経]|経済[日経]"));
+  }
+
+  void FavouritesFileKeepsItsEmptyLines() {
+    StartDir dir;
+    dir.Favourites(Sjis("国内_毎日\r\n\r\n経済_日経"));
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日,,経済_日経]"));
+  }
+
+  void CategoryNamedLikeTheFavouritesRootJoinsIt() {
+    StartDir dir;
+    dir.Site("お気に入り_朝日.txt");
+    dir.Favourites(Sjis("国内_毎日\r\n"));
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日,朝日]"));
+  }
+
+  void SiteNamedLikeItsCategoryGainsChildren() {
+    StartDir dir;
+    dir.Site("a_a.txt");
+    dir.Site("a_b.txt");
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[]|a[a[b],b]"));
+  }
+
+  void MissingSiteFolderLeavesTheFavouritesAlone() {
+    StartDir dir;
+    dir.Favourites(Sjis("国内_毎日\r\n"));
+    auto window = Show(dir);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日]"));
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  void TreeIsReadOnlyWithItsIndent() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    QCOMPARE(window->site_tree()->indentation(), 19);
+    QCOMPARE(window->site_tree()->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QVERIFY(Find(window->site_tree(), U("国内"))->toolTip(0).isEmpty());
+  }
+
+  void RightClickOnACategoryShowsTheCategoryMenu() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    QTreeWidgetItem* root = Find(window->site_tree(), U("国内"));
+    RightClick(*window, root);
+    QCOMPARE(window->site_tree()->selectedItems().value(0), root);
+    QVERIFY(window->category_menu()->isVisible());
+    QVERIFY(!window->site_menu()->isVisible());
+    QCOMPARE(VisibleActions(window->category_menu()), QStringList{U("このカテゴリ内を一括取得")});
+    CloseMenus(*window);
+  }
+
+  void RightClickOnASiteOffersToAddIt() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    dir.Favourites(Sjis("国内_毎日\r\n"));
+    auto window = Show(dir);
+    window->site_tree()->expandAll();
+    RightClick(*window, Find(window->site_tree(), U("国内/毎日")));
+    QVERIFY(window->site_menu()->isVisible());
+    QVERIFY(!window->category_menu()->isVisible());
+    QCOMPARE(VisibleActions(window->site_menu()),
+             (QStringList{U("このニュースを取得する"), U("お気に入りに追加")}));
+    CloseMenus(*window);
+
+    // The same menu for a favourite: removing instead of adding.
+    RightClick(*window, Find(window->site_tree(), U("お気に入り/国内_毎日")));
+    QVERIFY(window->site_menu()->isVisible());
+    QCOMPARE(VisibleActions(window->site_menu()),
+             (QStringList{U("このニュースを取得する"), U("お気に入りから削除")}));
+    CloseMenus(*window);
+  }
+
+  void RightClickBesideTheNodesWithNothingSelectedShowsNothing() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    window->site_tree()->clearSelection();
+    QTest::mouseClick(window->site_tree()->viewport(), Qt::RightButton, {},
+                      QPoint(5, window->site_tree()->viewport()->height() - 5));
+    QVERIFY(!window->category_menu()->isVisible());
+    QVERIFY(!window->site_menu()->isVisible());
+  }
+
+  void RightClickBesideTheNodesUsesTheSelectedNode() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内")));
+    QTest::mouseClick(window->site_tree()->viewport(), Qt::RightButton, {},
+                      QPoint(5, window->site_tree()->viewport()->height() - 5));
+    QVERIFY(window->category_menu()->isVisible());
+    CloseMenus(*window);
+  }
+
+  void OtherButtonsShowNoMenu() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    QTreeWidgetItem* root = Find(window->site_tree(), U("国内"));
+    QTest::mouseClick(window->site_tree()->viewport(), Qt::LeftButton, {},
+                      window->site_tree()->visualItemRect(root).center());
+    QTest::mouseClick(window->site_tree()->viewport(), Qt::MiddleButton, {},
+                      window->site_tree()->visualItemRect(root).center());
+    QVERIFY(!window->category_menu()->isVisible());
+    QVERIFY(!window->site_menu()->isVisible());
+  }
+
+  void AddingTwiceGivesTwoEntriesUntilTheNextRebuild() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内/毎日")));
+    window->AddFavourite();
+    window->AddFavourite();
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日,国内_毎日]|国内[毎日]"));
+    window->Reload();
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[]|国内[毎日]"));
+  }
+
+  void AddingFromTheSiteMenuIsSavedAtShutdown() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    window->site_tree()->expandAll();
+    for (int i = 0; i < 2; ++i) {
+      RightClick(*window, Find(window->site_tree(), U("国内/毎日")));
+      QVERIFY(window->site_menu()->isVisible());
+      window->site_menu()->actions().at(1)->trigger();
+      CloseMenus(*window);
+    }
+    window.reset();
+    QCOMPARE(dir.FavouritesFile(), Sjis("国内_毎日\r\n国内_毎日\r\n"));
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  void AddingNeedsASiteNode() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内")));
+    window->AddFavourite();
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[]|国内[毎日]"));
+  }
+
+  void RemovingAFavouriteIsSavedAtShutdown() {
+    StartDir dir;
+    dir.Favourites(Sjis("国内_毎日\r\n経済_日経\r\n"));
+    auto window = Show(dir);
+    window->site_tree()->expandAll();
+    RightClick(*window, Find(window->site_tree(), U("お気に入り/国内_毎日")));
+    window->site_menu()->actions().at(2)->trigger();
+    CloseMenus(*window);
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[経済_日経]"));
+    window.reset();
+    QCOMPARE(dir.FavouritesFile(), Sjis("経済_日経\r\n"));
+  }
+
+  void RemovingTheLastFavouriteWritesAnEmptyFile() {
+    StartDir dir;
+    dir.Favourites(Sjis("国内_毎日\r\n"));
+    auto window = Show(dir);
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("お気に入り/国内_毎日")));
+    window->RemoveFavourite();
+    window.reset();
+    QCOMPARE(dir.FavouritesFile(), std::string());
+  }
+
+  void AWindowNeverShownLeavesTheFavouritesFileAlone() {
+    StartDir dir;
+    dir.Favourites(Sjis("国内_毎日\r\n"));
+    Open(dir).reset();
+    QCOMPARE(dir.FavouritesFile(), Sjis("国内_毎日\r\n"));
+    QVERIFY(std::filesystem::exists(dir.ini()));
+  }
+
+  void AFavouritesFileThatCannotBeWrittenIsReported() {
+    StartDir dir;
+    dir.Favourites(Sjis("国内_毎日\r\n"));
+    auto window = Show(dir);
+    std::filesystem::remove(dir.path() / "favolite.txt");
+    std::filesystem::create_directories(dir.path() / "favolite.txt" / "inside");
+    window.reset();
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].contains(U("を作成できません")), qPrintable(boxes_[0]));
+    QVERIFY(boxes_[0].contains(U("favolite.txt")));
+    QVERIFY(std::filesystem::is_directory(dir.path() / "favolite.txt" / "inside"));
+  }
+};
+
+}  // namespace korinbo
+
+QTEST_MAIN(korinbo::SiteTreeWindowTest)
+#include "site_tree_window_test.moc"
