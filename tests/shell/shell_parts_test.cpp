@@ -54,7 +54,10 @@ class InputRecorder : public QWidget {
   int wheels = 0;
 
  protected:
-  void keyPressEvent(QKeyEvent*) override { ++keys; }
+  void keyPressEvent(QKeyEvent* event) override {
+    // A click with a modifier presses the modifier key on its own first.
+    if (event->key() != Qt::Key_Control && event->key() != Qt::Key_Shift) ++keys;
+  }
   void mousePressEvent(QMouseEvent*) override { ++presses; }
   void wheelEvent(QWheelEvent*) override { ++wheels; }
 };
