@@ -147,6 +147,15 @@ TEST_F(DownloadTest, UrlsThatAreNotHttpGiveAnEmptyPage) {
   EXPECT_EQ(server_.RequestCount(), 0u);
 }
 
+TEST_F(DownloadTest, UrlWithLineBreaksCannotInjectHeaders) {
+  server_.Route("/a", Response::Text("page"));
+  for (const std::string tail : {"\r\nX-Injected: 1", "\nX-Injected: 1", " HTTP/1.1\r\nX-Injected: 1"}) {
+    EXPECT_EQ(downloader_.DownloadPage(server_.Url("/a") + tail, Quick()), "") << tail;
+  }
+  for (const auto& request : server_.Requests()) EXPECT_FALSE(request.HasHeader("X-Injected"));
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
 TEST_F(DownloadTest, RefusedConnectionGivesAnEmptyPage) {
   std::string url;
   {
