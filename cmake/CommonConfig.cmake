@@ -3,7 +3,7 @@ add_library(korinbo_common INTERFACE)
 target_compile_features(korinbo_common INTERFACE cxx_std_20)
 target_compile_options(korinbo_common INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-  -Wunused -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference
+  -Wunused -Woverloaded-virtual -Wconversion -Wsign-conversion
   -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough -Wmisleading-indentation)
 if(KORINBO_WERROR)
   target_compile_options(korinbo_common INTERFACE -Werror)
