@@ -391,7 +391,8 @@ void MainWindow::ChooseFont() {
 
 void MainWindow::ApplyListFonts() {
   QFont font(ToQString(settings_.FontName));
-  if (settings_.FontSize > 0 && settings_.FontSize <= kMaxFontSize) font.setPointSize(settings_.FontSize);
+  const bool usable = settings_.FontSize > 0 && settings_.FontSize <= kMaxFontSize;
+  font.setPointSize(usable ? settings_.FontSize : Settings().FontSize);
   tree_->setFont(font);
   list_->setFont(font);
 }
@@ -570,7 +571,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
     } else if (type == QEvent::MouseButtonDblClick &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-      FetchSelectedSiteCommand();
+      // After the tree has handled the click, so that the node under the pointer is the selected one.
+      QMetaObject::invokeMethod(this, &MainWindow::FetchSelectedSiteCommand, Qt::QueuedConnection);
     }
   } else if (watched == tree_) {
     if (IsEnterKey(event)) {
@@ -582,7 +584,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       last_pane_ = Pane::kList;
     } else if (type == QEvent::MouseButtonDblClick &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-      OpenSelectedHeadline();
+      QMetaObject::invokeMethod(this, &MainWindow::OpenSelectedHeadline, Qt::QueuedConnection);
     }
   } else if (watched == list_) {
     if (IsEnterKey(event)) {

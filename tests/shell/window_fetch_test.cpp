@@ -95,6 +95,8 @@ class WindowFetchTest : public QObject {
     QTreeWidget* tree = window.site_tree();
     tree->scrollToItem(item);
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+    // The fetch runs once the tree has handled the click.
+    QCoreApplication::processEvents();
   }
 
   static QStringList Captions(const MainWindow& window) {
