@@ -1,0 +1,219 @@
+#include "korinbo/pattern.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include "korinbo/errors.h"
+#include "text/dialect_parser.h"
+#include "text/pcre2_handles.h"
+
+namespace korinbo {
+namespace {
+
+constexpr uint32_t kCompileOptions = PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
+
+// Limits that stop a runaway match. The match limit bounds the work of one search (about a second
+// of backtracking at worst); the heap and JIT stack bound its memory.
+constexpr uint32_t kMatchLimit = 5'000'000;
+constexpr uint32_t kDepthLimit = 1'000'000;
+constexpr uint32_t kHeapLimitKib = 64 * 1024;
+constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
+constexpr PCRE2_SIZE kJitStackMax = 8 * 1024 * 1024;
+
+constexpr std::size_t kSubstituteCacheSize = 8;
+
+std::string ErrorText(int code) {
+  std::array<PCRE2_UCHAR, 256> buffer{};
+  const int length = pcre2_get_error_message(code, buffer.data(), buffer.size());
+  if (length < 0) return "error " + std::to_string(code);
+  return std::string(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(length));
+}
+
+// The searched text ends at its first NUL byte.
+std::size_t TextLength(std::string_view text) {
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  return nul == nullptr ? text.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
+}
+
+}  // namespace
+
+struct Pattern::Impl {
+  pcre2::Code code;
+  pcre2::MatchContext context;
+  pcre2::JitStack jit_stack;
+  int groups = 0;
+
+  pcre2::MatchData NewMatchData() const {
+    pcre2::MatchData data(pcre2_match_data_create_from_pattern(code.get(), nullptr));
+    if (!data) throw PatternError("not enough memory to match the pattern");
+    return data;
+  }
+
+  // One search from `from` over the first `length` bytes of `subject`; fills `match` on success.
+  bool Find(const char* subject, std::size_t length, std::size_t from, pcre2_match_data* data,
+            PatternMatch& match) const {
+    if (from >= length) return false;  // a match never starts at the end of the text
+    const int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(subject), length, from, 0, data,
+                               context.get());
+    if (rc == PCRE2_ERROR_NOMATCH) return false;
+    if (rc < 0) throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
+    const uint32_t pairs = pcre2_get_ovector_count(data);
+    if (ovector[0] >= length) return false;
+    match.groups.assign(static_cast<std::size_t>(groups) + 1, MatchSpan{});
+    for (std::size_t i = 0; i < match.groups.size() && i < pairs; ++i) {
+      const PCRE2_SIZE start = ovector[2 * i];
+      const PCRE2_SIZE end = ovector[2 * i + 1];
+      if (start == PCRE2_UNSET || end == PCRE2_UNSET || start > end || end > length) continue;
+      match.groups[i] = MatchSpan{static_cast<std::ptrdiff_t>(start), static_cast<std::ptrdiff_t>(end)};
+    }
+    return true;
+  }
+};
+
+Pattern::Pattern(std::string_view dialect_pattern) : impl_(std::make_unique<Impl>()) {
+  const dialect::Translation translation = dialect::Translate(dialect_pattern);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translation.pcre2.data()),
+                                  translation.pcre2.size(), kCompileOptions, &error, &offset, nullptr));
+  if (!impl_->code) throw PatternError("the pattern cannot be compiled: " + ErrorText(error));
+  impl_->groups = translation.groups;
+
+  impl_->context.reset(pcre2_match_context_create(nullptr));
+  if (!impl_->context) throw PatternError("not enough memory to compile the pattern");
+  pcre2_set_match_limit(impl_->context.get(), kMatchLimit);
+  pcre2_set_depth_limit(impl_->context.get(), kDepthLimit);
+  pcre2_set_heap_limit(impl_->context.get(), kHeapLimitKib);
+
+  // Without JIT (not built in, or no executable memory) the interpreter matches alike.
+  if (pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE) == 0) {
+    impl_->jit_stack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
+    if (impl_->jit_stack) pcre2_jit_stack_assign(impl_->context.get(), nullptr, impl_->jit_stack.get());
+  }
+}
+
+Pattern::~Pattern() = default;
+Pattern::Pattern(Pattern&&) noexcept = default;
+Pattern& Pattern::operator=(Pattern&&) noexcept = default;
+
+int Pattern::GroupCount() const { return impl_->groups; }
+
+std::optional<PatternMatch> Pattern::Search(std::string_view text, std::size_t from) const {
+  const std::size_t length = TextLength(text);
+  if (from >= length) return std::nullopt;
+  const pcre2::MatchData data = impl_->NewMatchData();
+  PatternMatch match;
+  if (!impl_->Find(text.data(), length, from, data.get(), match)) return std::nullopt;
+  return match;
+}
+
+void Pattern::ForEachMatch(std::string_view text,
+                           const std::function<void(const PatternMatch&)>& visit) const {
+  const std::size_t length = TextLength(text);
+  if (length == 0) return;
+  const pcre2::MatchData data = impl_->NewMatchData();
+  PatternMatch match;
+  std::size_t from = 0;
+  while (impl_->Find(text.data(), length, from, data.get(), match)) {
+    const std::size_t start = match.start();
+    const std::size_t end = match.end();
+    visit(match);
+    from = end > start ? end : start + 1;
+  }
+}
+
+std::string TranslatePattern(std::string_view dialect_pattern) {
+  return dialect::Translate(dialect_pattern).pcre2;
+}
+
+std::string ExpandTemplate(std::string_view subject, const PatternMatch& match, std::string_view templ) {
+  constexpr unsigned long kNoGroup = 15;  // numbers from here on give nothing
+  std::string out;
+  auto append_group = [&](unsigned long number) {
+    if (number >= kNoGroup || number >= match.groups.size()) return;
+    const MatchSpan& span = match.groups[number];
+    if (!span.matched() || span.end < span.start) return;
+    const auto start = static_cast<std::size_t>(span.start);
+    const auto end = static_cast<std::size_t>(span.end);
+    if (end > subject.size()) return;
+    out.append(subject.substr(start, end - start));
+  };
+  auto digits_from = [&](std::size_t at, std::size_t& end) {
+    unsigned long number = 0;
+    end = at;
+    while (end < templ.size() && templ[end] >= '0' && templ[end] <= '9') {
+      number = std::min(number * 10 + static_cast<unsigned long>(templ[end] - '0'), kNoGroup);
+      ++end;
+    }
+    return number;
+  };
+
+  std::size_t i = 0;
+  while (i < templ.size()) {
+    const char c = templ[i];
+    if (c == '\\') {
+      if (i + 1 < templ.size()) {
+        out += templ[i + 1];
+        i += 2;
+      } else {
+        out += '\\';
+        ++i;
+      }
+      continue;
+    }
+    if (c != '$' || i + 1 >= templ.size()) {
+      out += c;
+      ++i;
+      continue;
+    }
+    const char next = templ[i + 1];
+    std::size_t end = 0;
+    if (next >= '0' && next <= '9') {
+      append_group(digits_from(i + 1, end));
+      i = end;
+    } else if (next == '&') {
+      append_group(0);
+      i += 2;
+    } else if (next == '{' && templ.substr(i + 2, 2) == "&}") {
+      append_group(0);
+      i += 4;
+    } else if (const unsigned long number = digits_from(i + 2, end);
+               next == '{' && end > i + 2 && end < templ.size() && templ[end] == '}') {
+      append_group(number);
+      i = end + 1;
+    } else {
+      out += '$';
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string PatternSubstitute(std::string_view input, std::string_view pattern, std::string_view templ) {
+  // The fetch expands three templates per headline with one pattern; a compiled pattern holds no
+  // state between searches, so keeping the last few gives the results of compiling afresh.
+  struct Entry {
+    std::string text;
+    std::shared_ptr<const Pattern> pattern;
+  };
+  thread_local std::vector<Entry> cache;  // most recently used first
+  std::shared_ptr<const Pattern> compiled;
+  const auto hit = std::find_if(cache.begin(), cache.end(), [&](const Entry& e) { return e.text == pattern; });
+  if (hit != cache.end()) {
+    compiled = hit->pattern;
+    std::rotate(cache.begin(), hit, hit + 1);
+  } else {
+    compiled = std::make_shared<const Pattern>(pattern);
+    cache.insert(cache.begin(), Entry{std::string(pattern), compiled});
+    if (cache.size() > kSubstituteCacheSize) cache.pop_back();
+  }
+  const auto match = compiled->Search(input);
+  if (!match) return std::string();
+  return ExpandTemplate(input, *match, templ);
+}
+
+}  // namespace korinbo
