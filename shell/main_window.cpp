@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFontDialog>
@@ -288,6 +289,26 @@ bool MainWindow::event(QEvent* event) {
       break;
   }
   return handled;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // Only the window manager's close is spontaneous; "終了(&X)" closes through close().
+  if (event->spontaneous() && title_bar_hook_ && title_bar_hook_(TitleBarCommand::kClose)) {
+    event->ignore();
+    return;
+  }
+  if (closing_hook_) closing_hook_();
+  event->accept();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !title_bar_hook_) return;
+  const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+  if (!isMinimized() || change->oldState().testFlag(Qt::WindowMinimized)) return;
+  // Not from inside the state change itself: the hook may hide the window.
+  QMetaObject::invokeMethod(
+      this, [this] { title_bar_hook_(TitleBarCommand::kMinimise); }, Qt::QueuedConnection);
 }
 
 void MainWindow::AdjustToOuterFrame() {

@@ -85,6 +85,13 @@ class MainWindow : public QMainWindow, public FetchWindow {
   void SetHotkeyRegistration(std::function<void()> register_hotkey) {
     register_hotkey_ = std::move(register_hotkey);
   }
+  // The title bar's minimise and close, which tray residency may take over: the hook returns true
+  // when it has handled the command, and the window then neither closes nor stays minimised by
+  // itself. Closing from the menu is no title-bar command and always closes.
+  enum class TitleBarCommand { kMinimise, kClose };
+  void SetTitleBarHook(std::function<bool(TitleBarCommand)> hook) { title_bar_hook_ = std::move(hook); }
+  // Runs when the window closes (the program then ends), before the settings are written.
+  void SetClosingHook(std::function<void()> hook) { closing_hook_ = std::move(hook); }
 
   // Replaceable for tests: the message boxes, the browser and font dialogs, and the default browser.
   enum class BoxKind { kMessage, kError };
@@ -140,6 +147,8 @@ class MainWindow : public QMainWindow, public FetchWindow {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   enum class Pane { kNone, kTree, kList };
@@ -192,6 +201,8 @@ class MainWindow : public QMainWindow, public FetchWindow {
   bool shut_down_ = false;
 
   std::function<void()> register_hotkey_;
+  std::function<bool(TitleBarCommand)> title_bar_hook_;
+  std::function<void()> closing_hook_;
   MessageBoxHook message_box_hook_;
   BrowserDialogHook browser_dialog_hook_;
   FontDialogHook font_dialog_hook_;

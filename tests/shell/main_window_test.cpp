@@ -1,8 +1,10 @@
 // The main window from start-up to shutdown: placement from the settings file, the menus and
 // their shortcuts, topmost, browser and font commands, opening headlines, the wheel rule, and the
 // settings and favourites files written at the end.
+#include <QtTest/qtestspontaneevent.h>
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QMenuBar>
 #include <QScreen>
@@ -73,6 +75,13 @@ class MainWindowTest : public QObject {
     window->RunShowing();
     if (!QTest::qWaitForWindowExposed(window.get())) qWarning("window not exposed");
     return window;
+  }
+  // The window manager's close: a spontaneous close event, unlike close().
+  static void TitleBarClose(MainWindow& window) {
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close);
+    QCoreApplication::instance()->notify(&window, &close);  // sendEvent would clear the flag
+    if (close.isAccepted()) window.hide();
   }
   static int Row(MainWindow& window, std::string_view caption_utf8, std::string_view link) {
     const int row = window.AppendRow(Sjis(caption_utf8));
@@ -264,6 +273,49 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->settings().AlwaysTop, std::string("False"));
     QVERIFY(window->isVisible());
     QCOMPARE(window->site_tree()->topLevelItem(0)->childCount(), 1);
+  }
+
+  void TitleBarCloseMayBeTakenOverButTheMenuAlwaysCloses() {
+    auto window = Show();
+    bool take_over = true;
+    std::vector<MainWindow::TitleBarCommand> commands;
+    int closings = 0;
+    window->SetTitleBarHook([&](MainWindow::TitleBarCommand command) {
+      commands.push_back(command);
+      return take_over;
+    });
+    window->SetClosingHook([&closings] { ++closings; });
+
+    TitleBarClose(*window);
+    QVERIFY(window->isVisible());
+    QCOMPARE(commands, std::vector<MainWindow::TitleBarCommand>{MainWindow::TitleBarCommand::kClose});
+    QCOMPARE(closings, 0);
+
+    FindAction(*window, U("終了(&X)"))->trigger();
+    QVERIFY(!window->isVisible());
+    QCOMPARE(commands.size(), std::size_t{1});
+    QCOMPARE(closings, 1);
+
+    window->RunShowing();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    take_over = false;
+    TitleBarClose(*window);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(closings, 2);
+  }
+
+  void MinimisingTellsTheHook() {
+    auto window = Show();
+    std::vector<MainWindow::TitleBarCommand> commands;
+    window->SetTitleBarHook([&](MainWindow::TitleBarCommand command) {
+      commands.push_back(command);
+      return true;
+    });
+    window->showMinimized();
+    QTRY_COMPARE(commands, std::vector<MainWindow::TitleBarCommand>{MainWindow::TitleBarCommand::kMinimise});
+    window->showNormal();
+    QTest::qWait(20);
+    QCOMPARE(commands.size(), std::size_t{1});
   }
 
   void AlwaysTopFromTheFileIsAppliedAtTheShowingAndNeverWritten() {
