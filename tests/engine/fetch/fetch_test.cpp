@@ -391,17 +391,18 @@ TEST_F(Fetch, StoppingEndsTheDownloadAndTheFetchGoesOn) {
 TEST_F(Fetch, ConcurrentAndSequentialCategoryFetchesAgree) {
   server_.Route("/1", Response::Text(Page(4, "one")));
   server_.Route("/2", Response::Text(Page(3, "two")));
-  WriteSite("c", "a", server_.Url("/1"));
-  WriteSite("c", "b", server_.Url("/2"));
-  WriteSite("c", "c", server_.Url("/1"));
-  WriteSite("c", "d", "https://refused.example/");
-  WriteSite("c", "e", server_.Url("/2"));
-  WriteSite("d", "a", server_.Url("/1"));
-  WriteSite("d", "b", server_.Url("/2"), "(?=x)");
-  WriteSite("d", "c", server_.Url("/1"));
-  WriteSite("e", "a", server_.Url("/1"));
-  WriteSite("e", "b", server_.Url("/2"));
-  WriteSite("e", "c", server_.Url("/1"));
+  // Category and site names differ, so that no site gains children of its own.
+  WriteSite("cat1", "a", server_.Url("/1"));
+  WriteSite("cat1", "b", server_.Url("/2"));
+  WriteSite("cat1", "c", server_.Url("/1"));
+  WriteSite("cat1", "d", "https://refused.example/");
+  WriteSite("cat1", "e", server_.Url("/2"));
+  WriteSite("cat2", "a", server_.Url("/1"));
+  WriteSite("cat2", "b", server_.Url("/2"), "(?=x)");
+  WriteSite("cat2", "c", server_.Url("/1"));
+  WriteSite("cat3", "a", server_.Url("/1"));
+  WriteSite("cat3", "b", server_.Url("/2"));
+  WriteSite("cat3", "c", server_.Url("/1"));
 
   struct Outcome {
     std::vector<std::vector<std::string>> rows;
@@ -416,7 +417,7 @@ TEST_F(Fetch, ConcurrentAndSequentialCategoryFetchesAgree) {
     BuildTree(window);
     HeadlineFetch fetch(window, downloader_);
     fetch.SetCategoryConcurrency(concurrent);
-    for (const char* category : {"c", "d", "e"}) {
+    for (const char* category : {"cat1", "cat2", "cat3"}) {
       window.Select(Node(window, category));
       try {
         fetch.FetchCategory();
