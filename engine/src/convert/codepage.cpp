@@ -4,15 +4,17 @@
 
 #include <iconv.h>
 
-#include <array>
 #include <cerrno>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "convert/cp932_table.h"
 
 namespace korinbo {
 namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 // One iconv conversion descriptor, move-only.
 class Iconv {
@@ -21,13 +23,23 @@ class Iconv {
   ~Iconv() {
     if (ok()) iconv_close(cd_);
   }
+  Iconv(Iconv&& other) noexcept : cd_(std::exchange(other.cd_, kNoConverter)) {}
+  Iconv& operator=(Iconv&& other) noexcept {
+    if (this != &other) {
+      if (ok()) iconv_close(cd_);
+      cd_ = std::exchange(other.cd_, kNoConverter);
+    }
+    return *this;
+  }
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
-  // Converts as much as it can; returns false at a sequence it cannot convert, with `in` left at
-  // that sequence. Output is appended to `out`.
+  bool ok() const { return cd_ != kNoConverter; }
+
+  // Converts as much as it can, appending to out; false at a sequence it cannot convert (or one
+  // cut off by the end), with in left at that sequence and the converter back in its initial state.
   bool Convert(std::string_view& in, std::string& out) {
+    // iconv's interface takes a non-const input pointer but does not write through it.
     char* in_ptr = const_cast<char*>(in.data());
     std::size_t in_left = in.size();
     bool converted = true;
@@ -36,8 +48,9 @@ class Iconv {
       char* out_ptr = buffer;
       std::size_t out_left = sizeof buffer;
       const std::size_t result = iconv(cd_, &in_ptr, &in_left, &out_ptr, &out_left);
+      const int error = errno;
       out.append(buffer, sizeof buffer - out_left);
-      if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      if (result == static_cast<std::size_t>(-1) && error != E2BIG) {
         converted = false;
         break;
       }
@@ -49,10 +62,27 @@ class Iconv {
       iconv(cd_, nullptr, nullptr, &out_ptr, &out_left);
       out.append(buffer, sizeof buffer - out_left);
     } else {
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
     in = std::string_view(in_ptr, in_left);
     return converted;
+  }
+
+  // One UTF-16LE unit to at most two bytes; 0 when it has no character.
+  std::size_t ConvertUnit(char16_t unit, unsigned char (&bytes)[2]) {
+    char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    char out[8];
+    char* in_ptr = in;
+    std::size_t in_left = sizeof in;
+    char* out_ptr = out;
+    std::size_t out_left = sizeof out;
+    const std::size_t result = iconv(cd_, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    const std::size_t size = sizeof out - out_left;
+    if (result == static_cast<std::size_t>(-1) || in_left != 0 || size == 0 || size > 2) return 0;
+    bytes[0] = static_cast<unsigned char>(out[0]);
+    bytes[1] = size == 2 ? static_cast<unsigned char>(out[1]) : 0;
+    return size;
   }
 
  private:
@@ -63,41 +93,47 @@ std::optional<std::string> ConvertStrictly(std::string_view text, const char* to
   Iconv converter(to, from);
   if (!converter.ok()) return std::nullopt;
   std::string out;
-  out.reserve(text.size() * 3 / 2);
+  out.reserve(text.size() + text.size() / 2);
   if (!converter.Convert(text, out)) return std::nullopt;
   return out;
+}
+
+std::unique_ptr<Cp932Table> BuildTable() {
+  Iconv converter("CP932", "UTF-16LE");
+  if (!converter.ok()) return nullptr;
+  auto table = std::make_unique<Cp932Table>();
+  for (std::uint32_t value = 0; value < 0x10000; ++value) {
+    const auto unit = static_cast<char16_t>(value);
+    std::uint16_t code = '?';
+    unsigned char bytes[2];
+    // A lone surrogate is no character; iconv would wait for its other half.
+    const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+    const std::size_t size = surrogate ? 0 : converter.ConvertUnit(unit, bytes);
+    if (size == 1) {
+      code = bytes[0];
+    } else if (size == 2 && value >= 0x80) {
+      // A seven-bit unit always gets one byte, so that a UTF-8 text never grows in conversion.
+      code = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+    }
+    table->codes[value] = code;
+  }
+  return table;
 }
 
 }  // namespace
 
 const Cp932Table* Cp932Table::Get() {
-  static const std::unique_ptr<Cp932Table> table = []() -> std::unique_ptr<Cp932Table> {
-    Iconv converter("CP932", "UTF-16LE");
-    if (!converter.ok()) return nullptr;
-    auto t = std::make_unique<Cp932Table>();
-    for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
-      t->codes[unit] = kNoMapping;
-      if (unit >= 0xD800 && unit <= 0xDFFF) continue;  // a lone surrogate has no character
-      const char bytes[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-      std::string_view in(bytes, 2);
-      std::string out;
-      if (!converter.Convert(in, out) || out.empty() || out.size() > 2) continue;
-      t->codes[unit] = out.size() == 1
-                           ? static_cast<std::uint16_t>(static_cast<unsigned char>(out[0]))
-                           : static_cast<std::uint16_t>(static_cast<unsigned char>(out[0]) << 8 |
-                                                        static_cast<unsigned char>(out[1]));
-    }
-    return t;
-  }();
+  static const std::unique_ptr<Cp932Table> table = BuildTable();
   return table.get();
 }
 
 std::optional<std::string> Utf16ToCp932(std::u16string_view units) {
   const Cp932Table* table = Cp932Table::Get();
   if (table == nullptr) return std::nullopt;
-  std::string out;
-  out.reserve(units.size() * 2);
-  for (char16_t unit : units) table->Append(unit, out);
+  std::string out(units.size() * 2, '\0');
+  char* end = out.data();
+  for (char16_t unit : units) end = table->Put(unit, end);
+  out.resize(static_cast<std::size_t>(end - out.data()));
   return out;
 }
 
@@ -109,9 +145,10 @@ std::string Cp932ToUtf8Lossy(std::string_view sjis) {
   Iconv converter("UTF-8", "CP932");
   std::string out;
   if (!converter.ok()) return out;
-  out.reserve(sjis.size() * 3 / 2);
+  out.reserve(sjis.size() + sjis.size() / 2);
   while (!converter.Convert(sjis, out)) {
-    out += "\xEF\xBF\xBD";  // U+FFFD for the byte that is no CP932
+    // The byte where decoding stopped is dropped for U+FFFD; the next one may start a character.
+    out += "\xEF\xBF\xBD";
     sjis.remove_prefix(1);
   }
   return out;
