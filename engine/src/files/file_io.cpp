@@ -1,3 +1,4 @@
+// Whole-file reading, atomic replacement, line files, and the Shift_JIS / UTF-8 file-name boundary.
 #include "korinbo/file_io.h"
 
 #include <fcntl.h>
@@ -5,7 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
+#include <random>
 #include <system_error>
+#include <utility>
 
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
@@ -13,15 +17,28 @@
 namespace korinbo {
 namespace {
 
-// A file descriptor, closed once.
+namespace fs = std::filesystem;
+
+// A file descriptor, closed once; move-only.
 class FileDescriptor {
  public:
+  FileDescriptor() = default;
   explicit FileDescriptor(int fd) : fd_(fd) {}
   ~FileDescriptor() { Close(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+
   int get() const { return fd_; }
   bool ok() const { return fd_ >= 0; }
+  // False when the close itself failed, which for a written file means the data may be lost.
   bool Close() {
     if (fd_ < 0) return true;
     const int result = ::close(fd_);
@@ -30,16 +47,16 @@ class FileDescriptor {
   }
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
-[[noreturn]] void ThrowCannotOpen(const std::filesystem::path& path) {
+[[noreturn]] void ThrowCannotOpen(const fs::path& path) {
   static const std::string before = Sjis("ファイル ");
   static const std::string after = Sjis(" を開けません");
   throw FileError(before + SjisPathText(path) + after);
 }
 
-[[noreturn]] void ThrowCannotCreate(const std::filesystem::path& path) {
+[[noreturn]] void ThrowCannotCreate(const fs::path& path) {
   static const std::string before = Sjis("ファイル ");
   static const std::string after = Sjis(" を作成できません");
   throw FileError(before + SjisPathText(path) + after);
@@ -48,62 +65,114 @@ class FileDescriptor {
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;  // 0 would loop for ever
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
 }
 
+// The file a path finally names: a symbolic link is followed, so that replacing the file keeps
+// the link. nullopt for a loop of links.
+std::optional<fs::path> FollowLinks(fs::path path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(path, error))) return path;
+    fs::path target = fs::read_symlink(path, error);
+    if (error) return path;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return std::nullopt;
+}
+
+// A new, empty temporary file next to the file it will replace. O_EXCL makes the name ours alone,
+// and creating it with 0666 lets the umask give a new file its usual permissions.
+std::pair<FileDescriptor, fs::path> CreateTemporary(const fs::path& target) {
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string stem = target.filename().native();
+  if (stem.size() > 200) stem.resize(200);  // room for the suffix within the longest name
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    static const char digits[] = "0123456789abcdef";
+    std::string name = "." + stem + ".";
+    for (std::uint64_t bits = random(), i = 0; i < 12; ++i, bits >>= 4) name += digits[bits & 15];
+    name += ".tmp";
+    fs::path temporary = folder / name;
+    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.ok()) return {std::move(fd), std::move(temporary)};
+    if (errno != EEXIST) break;
+  }
+  return {};
+}
+
+// Whether something (a dangling link too) has that name.
+bool NameExists(const fs::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
 
-std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+std::optional<std::string> ReadFileBytes(const fs::path& path) {
+  // O_NONBLOCK so that a FIFO without a writer cannot block the open.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.ok()) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     ThrowCannotOpen(path);
   }
-  std::string bytes;
   struct stat info {};
-  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
+  if (::fstat(fd.get(), &info) != 0) ThrowCannotOpen(path);
+  // A directory, a device or a socket is no data file; a device such as /dev/zero never ends.
+  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) ThrowCannotOpen(path);
+  if (S_ISFIFO(info.st_mode)) {
+    // A FIFO whose writer has gone reads as its end; one with a writer is read until it closes.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowCannotOpen(path);
   }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ThrowCannotOpen(path);
+  std::string bytes;
+  try {
+    if (S_ISREG(info.st_mode) && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+      if (got == 0) break;
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        ThrowCannotOpen(path);
+      }
+      bytes.append(buffer, static_cast<std::size_t>(got));
     }
-    bytes.append(buffer, static_cast<std::size_t>(got));
+  } catch (const std::bad_alloc&) {
+    ThrowCannotOpen(path);
+  } catch (const std::length_error&) {
+    ThrowCannotOpen(path);
   }
   return bytes;
 }
 
-void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  // A symbolic link stays a link: the file it points to is replaced.
-  std::filesystem::path target = path;
-  std::error_code error;
-  if (std::filesystem::is_symlink(path, error)) {
-    const auto resolved = std::filesystem::weakly_canonical(path, error);
-    if (!error) target = resolved;
-  }
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  FileDescriptor fd(::mkstemp(temporary.data()));
+void ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
+  const auto target = FollowLinks(path);
+  if (!target) ThrowCannotCreate(path);
+  auto [fd, temporary] = CreateTemporary(*target);
   if (!fd.ok()) ThrowCannotCreate(path);
 
+  bool written = true;
   struct stat old {};
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  const bool written = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
-  if (!fd.Close() || !written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+  if (::stat(target->c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    // The new file takes the old one's owner (where we may) and permission bits. The owner
+    // first: changing it clears set-user-ID bits that the chmod then restores.
+    if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+      // Not ours to give away: the file becomes ours, which is what any rewrite would do.
+    }
+    written = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
+  }
+  written = written && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  if (!fd.Close() || !written || ::rename(temporary.c_str(), target->c_str()) != 0) {
     ::unlink(temporary.c_str());
     ThrowCannotCreate(path);
   }
   // The rename itself reaches the disk with the folder.
+  const fs::path folder = target->has_parent_path() ? target->parent_path() : fs::path(".");
   FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) ::fsync(dir.get());
 }
@@ -135,22 +204,51 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 
 std::string SjisFromNativeName(std::string_view native_name) {
-  if (auto sjis = Utf8ToCp932(native_name)) return *sjis;
+  bool ascii = true;
+  for (char c : native_name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return std::string(native_name);
+  if (auto sjis = Utf8ToCp932(native_name)) return std::move(*sjis);
   return std::string(native_name);
 }
 
-std::filesystem::path PathInDirectory(const std::filesystem::path& dir, std::string_view sjis_name) {
+fs::path PathInDirectory(const fs::path& dir, std::string_view sjis_name) {
   const auto utf8 = Cp932ToUtf8(sjis_name);
-  std::error_code error;
   if (utf8) {
-    const auto path = dir / *utf8;
-    if (std::filesystem::exists(path, error) || *utf8 == sjis_name) return path;
+    fs::path path = dir / *utf8;
+    if (NameExists(path)) return path;
   }
-  const auto raw = dir / std::string(sjis_name);
-  if (std::filesystem::exists(raw, error) || !utf8) return raw;
-  return dir / *utf8;
+  fs::path raw = dir / std::string(sjis_name);
+  if (NameExists(raw)) return raw;
+  // Several UTF-8 spellings share one Shift_JIS text (U+301C and U+FF5E are both 81 60), and the
+  // way back gives only one of them: find a name the other way round, the least one if several.
+  if (!sjis_name.empty() && sjis_name.find('/') == std::string_view::npos) {
+    std::error_code error;
+    std::optional<fs::path> found;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+      const fs::path name = it->path().filename();
+      if ((!found || name < found->filename()) && SjisFromNativeName(name.native()) == sjis_name) {
+        found = it->path();
+      }
+    }
+    if (found) return *found;
+  }
+  return utf8 ? dir / *utf8 : raw;
 }
 
-std::string SjisPathText(const std::filesystem::path& path) { return SjisFromNativeName(path.native()); }
+std::string SjisPathText(const fs::path& path) {
+  // Folder by folder: a raw Shift_JIS name below UTF-8 folders keeps both readable.
+  const std::string& native = path.native();
+  std::string text;
+  text.reserve(native.size());
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = native.find('/', start);
+    text += SjisFromNativeName(std::string_view(native).substr(start, slash - start));
+    if (slash == std::string::npos) break;
+    text += '/';
+    start = slash + 1;
+  }
+  return text;
+}
 
 }  // namespace korinbo

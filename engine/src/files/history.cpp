@@ -1,8 +1,51 @@
+// The history files: line files in the start directory, and the presence test of a link.
 #include "korinbo/history.h"
 
 #include "korinbo/file_io.h"
 
 namespace korinbo {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// Finds a text in a stream of pieces as if they were one text, without joining them: a match
+// inside a piece is found by the piece, one across pieces by the carried tail of what came
+// before (the last size - 1 bytes) followed by the head of the next piece.
+class StreamSearch {
+ public:
+  explicit StreamSearch(std::string_view needle) : needle_(needle) {
+    if (needle_.size() > 1) {
+      carry_.reserve(needle_.size() - 1);
+      window_.reserve(2 * (needle_.size() - 1));
+    }
+  }
+
+  // True once the needle has been seen.
+  bool Feed(std::string_view piece) {
+    if (piece.find(needle_) != std::string_view::npos) return true;
+    const std::size_t keep = needle_.size() - 1;  // the needle is never empty here
+    if (keep == 0) return false;
+    if (!carry_.empty()) {
+      window_.assign(carry_);
+      window_.append(piece.substr(0, keep));
+      if (window_.find(needle_) != std::string::npos) return true;
+    }
+    if (piece.size() >= keep) {
+      carry_.assign(piece.substr(piece.size() - keep));
+    } else {
+      carry_.append(piece);
+      if (carry_.size() > keep) carry_.erase(0, carry_.size() - keep);
+    }
+    return false;
+  }
+
+ private:
+  std::string_view needle_;
+  std::string carry_;
+  std::string window_;
+};
+
+}  // namespace
 
 std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std::string_view file_name) {
   const auto bytes = ReadFileBytes(PathInDirectory(start_dir, file_name));
@@ -15,8 +58,13 @@ void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_n
 }
 
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link) {
-  // The joined text, so that a link is found across the line ends too.
-  return JoinLines(lines).find(link) != std::string::npos;
+  // The empty text occurs in every text, the empty joined text included.
+  if (link.empty()) return true;
+  StreamSearch search(link);
+  for (const auto& line : lines) {
+    if (search.Feed(line) || search.Feed(kLineEnd)) return true;
+  }
+  return false;
 }
 
 void RecordVisit(const std::filesystem::path& start_dir, std::string_view link) {
