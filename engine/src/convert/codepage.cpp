@@ -117,6 +117,10 @@ std::unique_ptr<Cp932Table> BuildTable() {
     }
     table->codes[value] = code;
   }
+  table->ascii_is_itself = true;
+  for (std::uint16_t value = 0; value < 0x80; ++value) {
+    table->ascii_is_itself = table->ascii_is_itself && table->codes[value] == value;
+  }
   return table;
 }
 
@@ -137,9 +141,13 @@ std::optional<std::string> Utf16ToCp932(std::u16string_view units) {
   return out;
 }
 
-std::optional<std::string> Cp932ToUtf8(std::string_view sjis) { return ConvertStrictly(sjis, "UTF-8", "CP932"); }
+std::optional<std::string> Cp932ToUtf8(std::string_view sjis) {
+  return ConvertStrictly(sjis, "UTF-8", "CP932");
+}
 
-std::optional<std::string> Utf8ToCp932(std::string_view utf8) { return ConvertStrictly(utf8, "CP932", "UTF-8"); }
+std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
+  return ConvertStrictly(utf8, "CP932", "UTF-8");
+}
 
 std::string Cp932ToUtf8Lossy(std::string_view sjis) {
   Iconv converter("UTF-8", "CP932");

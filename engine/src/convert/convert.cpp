@@ -4,10 +4,36 @@
 // conversion makes its text longer) and trims it at the end: no allocation per byte.
 #include "korinbo/convert.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "convert/cp932_table.h"
 
 namespace korinbo {
 namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+constexpr std::uint64_t kLowBits = 0x0101010101010101u;
+
+// Copies the run of seven-bit bytes at p, eight at a time while it can; with stop_at_escape the
+// run also ends at an ESC byte. Pages are mostly ASCII markup, so this is where time goes.
+inline void CopySevenBitRun(const unsigned char*& p, const unsigned char* end, char*& o,
+                            bool stop_at_escape) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    std::uint64_t stop = word & kHighBits;
+    if (stop_at_escape) {
+      const std::uint64_t escapes = word ^ (kLowBits * 0x1B);
+      stop |= (escapes - kLowBits) & ~escapes & kHighBits;  // a byte of the word equal to ESC
+    }
+    if (stop != 0) break;
+    std::memcpy(o, p, 8);
+    p += 8;
+    o += 8;
+  }
+  while (p < end && *p < 0x80 && !(stop_at_escape && *p == 0x1B)) *o++ = static_cast<char>(*p++);
+}
 
 // The two bytes of one JIS X 0208 code at out; nothing for a first byte out of range. All
 // arithmetic is modulo 256, so a second byte out of range wraps rather than being refused.
@@ -46,7 +72,9 @@ inline bool DecodeUnit(const unsigned char*& p, const unsigned char* end, char16
   return true;
 }
 
-const unsigned char* Bytes(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+const unsigned char* Bytes(std::string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
 
 void TrimTo(std::string& out, const char* end) { out.resize(static_cast<std::size_t>(end - out.data())); }
 
@@ -70,8 +98,7 @@ std::string EucToSjis(std::string_view text) {
   while (p < end) {
     const unsigned char b = *p;
     if (b < 0x80) {
-      *o++ = static_cast<char>(b);
-      ++p;
+      CopySevenBitRun(p, end, o, false);
     } else if (IsEucLeadByte(b)) {
       // The byte after a lead byte is taken whatever it is; a lead byte standing last is dropped.
       if (end - p >= 2) o = PutJisCode(b - 0x80u, (p[1] - 0x80u) & 0xFFu, o);
@@ -109,7 +136,11 @@ std::string JisToSjis(std::string_view text) {
       }
     }
     if (!double_byte) {
-      *o++ = static_cast<char>(*p++);
+      if (*p == 0x1B || *p >= 0x80) {
+        *o++ = static_cast<char>(*p++);
+      } else {
+        CopySevenBitRun(p, end, o, true);
+      }
     } else if (end - p >= 2) {
       o = PutJisCode(p[0], p[1], o);
       p += 2;
@@ -146,6 +177,10 @@ std::string Utf8ToSjis(std::string_view text) {
   const unsigned char* p = Bytes(text);
   const unsigned char* const end = p + text.size();
   while (p < end) {
+    if (*p < 0x80 && table->ascii_is_itself) {
+      CopySevenBitRun(p, end, o, false);
+      continue;
+    }
     char16_t unit = 0;
     if (!DecodeUnit(p, end, unit)) return {};
     o = table->Put(unit, o);
