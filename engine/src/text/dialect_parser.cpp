@@ -212,8 +212,8 @@ class Parser {
         return;
       case '[': ParseClass(); return;
       case '.': Atom(flags_.dotall ? kAnyByte : kAnyButLineBreak, false, pos_ + 1); return;
-      case '^': Atom(flags_.multiline ? kLineStart : std::string_view("\\A"), true, pos_ + 1); return;
-      case '$': Atom(flags_.multiline ? kLineEnd : std::string_view("\\z"), true, pos_ + 1); return;
+      case '^': Atom(flags_.multiline ? kLineStart : std::string_view("(?:\\A)"), true, pos_ + 1); return;
+      case '$': Atom(flags_.multiline ? kLineEnd : std::string_view("(?:\\z)"), true, pos_ + 1); return;
       case '\\': Escape(); return;
       default: Literal(static_cast<unsigned char>(c), pos_ + 1); return;
     }
@@ -428,10 +428,11 @@ class Parser {
     const char e = p_[at + 1];
     const std::size_t next = at + 2;
     switch (e) {
-      case 'A': Atom("\\A", true, next); return;
-      case 'Z': Atom("\\z", true, next); return;
-      case 'b': Atom("\\b", true, next); return;
-      case 'B': Atom("\\B", true, next); return;
+      // Bracketed, as PCRE2 takes no repetition of a bare assertion.
+      case 'A': Atom("(?:\\A)", true, next); return;
+      case 'Z': Atom("(?:\\z)", true, next); return;
+      case 'b': Atom("(?:\\b)", true, next); return;
+      case 'B': Atom("(?:\\B)", true, next); return;
       case 'D': Atom(ClassText(DigitSet(), true), false, next); return;
       case 'S': Atom(ClassText(SpaceSet(), true), false, next); return;
       case 'W': Atom(ClassText(WordSet(), true), false, next); return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -14,13 +15,33 @@ namespace {
 
 constexpr uint32_t kCompileOptions = PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
 
-// Limits that stop a runaway match. The match limit bounds the work of one search (about a second
-// of backtracking at worst); the heap and JIT stack bound its memory.
+// Limits that stop a runaway match. PCRE2's limits bound the work and memory of the attempt at one
+// start position; the time budget bounds a search over all start positions together (a lazy ".*?"
+// that fails from every one of many starts is quadratic without backtracking much anywhere).
 constexpr uint32_t kMatchLimit = 5'000'000;
 constexpr uint32_t kDepthLimit = 1'000'000;
 constexpr uint32_t kHeapLimitKib = 64 * 1024;
 constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
-constexpr PCRE2_SIZE kJitStackMax = 8 * 1024 * 1024;
+constexpr PCRE2_SIZE kJitStackMax = 32 * 1024 * 1024;
+constexpr std::chrono::milliseconds kSearchBudget{4000};
+
+// Called by PCRE2 at every start position it tries: the pattern is compiled as "(?C1)(?:...)".
+constexpr std::string_view kStartCallout = "(?C1)(?:";
+constexpr int kBudgetSpent = -1000;  // our own callout result; PCRE2 passes it through
+
+using Clock = std::chrono::steady_clock;
+
+struct Budget {
+  std::chrono::nanoseconds left{kSearchBudget};
+  Clock::time_point deadline;
+  unsigned calls = 0;
+};
+
+int CheckBudget(pcre2_callout_block*, void* data) {
+  auto* budget = static_cast<Budget*>(data);
+  if (++budget->calls % 16 != 0) return 0;
+  return Clock::now() > budget->deadline ? kBudgetSpent : 0;
+}
 
 constexpr std::size_t kSubstituteCacheSize = 8;
 
@@ -46,19 +67,35 @@ struct Pattern::Impl {
   pcre2::JitStack jit_stack;
   int groups = 0;
 
-  pcre2::MatchData NewMatchData() const {
-    pcre2::MatchData data(pcre2_match_data_create_from_pattern(code.get(), nullptr));
-    if (!data) throw PatternError("not enough memory to match the pattern");
-    return data;
+  // What one search loop needs: its match data and its own copy of the match context, which carries
+  // the loop's time budget to the callout.
+  struct Searcher {
+    pcre2::MatchData data;
+    pcre2::MatchContext context;
+    Budget budget;
+  };
+
+  std::unique_ptr<Searcher> NewSearcher() const {
+    auto searcher = std::make_unique<Searcher>();
+    searcher->data.reset(pcre2_match_data_create_from_pattern(code.get(), nullptr));
+    searcher->context.reset(pcre2_match_context_copy(context.get()));
+    if (!searcher->data || !searcher->context) throw PatternError("not enough memory to match the pattern");
+    pcre2_set_callout(searcher->context.get(), CheckBudget, &searcher->budget);
+    return searcher;
   }
 
   // One search from `from` over the first `length` bytes of `subject`; fills `match` on success.
-  bool Find(const char* subject, std::size_t length, std::size_t from, pcre2_match_data* data,
+  bool Find(const char* subject, std::size_t length, std::size_t from, Searcher& searcher,
             PatternMatch& match) const {
     if (from >= length) return false;  // a match never starts at the end of the text
+    const Clock::time_point began = Clock::now();
+    searcher.budget.deadline = began + searcher.budget.left;
+    pcre2_match_data* data = searcher.data.get();
     const int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(subject), length, from, 0, data,
-                               context.get());
+                               searcher.context.get());
+    searcher.budget.left -= Clock::now() - began;
     if (rc == PCRE2_ERROR_NOMATCH) return false;
+    if (rc == kBudgetSpent) throw PatternError("the pattern takes too long to match");
     if (rc < 0) throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
     const uint32_t pairs = pcre2_get_ovector_count(data);
@@ -76,10 +113,11 @@ struct Pattern::Impl {
 
 Pattern::Pattern(std::string_view dialect_pattern) : impl_(std::make_unique<Impl>()) {
   const dialect::Translation translation = dialect::Translate(dialect_pattern);
+  const std::string compiled = std::string(kStartCallout) + translation.pcre2 + ")";
   int error = 0;
   PCRE2_SIZE offset = 0;
-  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translation.pcre2.data()),
-                                  translation.pcre2.size(), kCompileOptions, &error, &offset, nullptr));
+  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(compiled.data()), compiled.size(),
+                                  kCompileOptions, &error, &offset, nullptr));
   if (!impl_->code) throw PatternError("the pattern cannot be compiled: " + ErrorText(error));
   impl_->groups = translation.groups;
 
@@ -105,9 +143,9 @@ int Pattern::GroupCount() const { return impl_->groups; }
 std::optional<PatternMatch> Pattern::Search(std::string_view text, std::size_t from) const {
   const std::size_t length = TextLength(text);
   if (from >= length) return std::nullopt;
-  const pcre2::MatchData data = impl_->NewMatchData();
+  const auto searcher = impl_->NewSearcher();
   PatternMatch match;
-  if (!impl_->Find(text.data(), length, from, data.get(), match)) return std::nullopt;
+  if (!impl_->Find(text.data(), length, from, *searcher, match)) return std::nullopt;
   return match;
 }
 
@@ -115,10 +153,10 @@ void Pattern::ForEachMatch(std::string_view text,
                            const std::function<void(const PatternMatch&)>& visit) const {
   const std::size_t length = TextLength(text);
   if (length == 0) return;
-  const pcre2::MatchData data = impl_->NewMatchData();
+  const auto searcher = impl_->NewSearcher();
   PatternMatch match;
   std::size_t from = 0;
-  while (impl_->Find(text.data(), length, from, data.get(), match)) {
+  while (impl_->Find(text.data(), length, from, *searcher, match)) {
     const std::size_t start = match.start();
     const std::size_t end = match.end();
     visit(match);

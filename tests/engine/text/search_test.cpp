@@ -1,0 +1,155 @@
+// The search loop of the extraction and the matcher's limits.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "korinbo/errors.h"
+#include "korinbo/pattern.h"
+#include "match_helpers.h"
+
+namespace korinbo {
+namespace {
+
+using namespace std::string_literals;
+using test::AllMatches;
+using Matches = std::vector<std::string>;
+
+TEST(SearchLoop, EmptyMatchesMoveOneByteOn) {
+  EXPECT_EQ(AllMatches("x*", "axxb"), (Matches{"0:", "1:xx", "3:"}));
+  EXPECT_EQ(AllMatches("b*", "abb"), (Matches{"0:", "1:bb"}));
+  EXPECT_EQ(AllMatches("x?", "ab"), (Matches{"0:", "1:"}));
+  EXPECT_EQ(AllMatches("a|", "aab"), (Matches{"0:a", "1:a", "2:"}));
+}
+
+TEST(SearchLoop, ContinuesWhereThePreviousMatchEnded) {
+  EXPECT_EQ(AllMatches("aa", "aaaaa"), (Matches{"0:aa", "2:aa"}));
+  EXPECT_EQ(AllMatches("<[^>]*>", "<a>x<b\r\nc>"), (Matches{"0:<a>", "4:<b\r\nc>"}));
+  // The look-behind of "^" sees the bytes before the search's start.
+  EXPECT_EQ(AllMatches("^a", "aa\na"), (Matches{"0:a", "3:a"}));
+  EXPECT_EQ(AllMatches("\\ba", "aa a"), (Matches{"0:a", "3:a"}));
+}
+
+TEST(SearchLoop, NeverStartsAtTheEndOfTheText) {
+  EXPECT_EQ(AllMatches("$", "ab"), Matches{});
+  EXPECT_EQ(AllMatches("x*", "ab"), (Matches{"0:", "1:"}));
+  EXPECT_EQ(AllMatches("\\Z", "ab"), Matches{});
+  EXPECT_EQ(AllMatches("x*", ""), Matches{});
+  EXPECT_EQ(AllMatches("^", ""), Matches{});
+  EXPECT_FALSE(Pattern("a*").Search(""));
+  EXPECT_FALSE(Pattern("$").Search("ab", 0));
+}
+
+TEST(SearchLoop, TextEndsAtItsFirstNul) {
+  EXPECT_EQ(AllMatches("b", "ab\0ab"s), (Matches{"1:b"}));
+  EXPECT_EQ(AllMatches("a$", "a\0b"s), (Matches{"0:a"}));
+  EXPECT_EQ(AllMatches(".*", "ab\0cd"s), (Matches{"0:ab"}));
+  EXPECT_EQ(AllMatches("x*", "\0ab"s), Matches{});
+  EXPECT_EQ(AllMatches("[^a]", "a\0"s), Matches{});
+  EXPECT_FALSE(Pattern("c").Search("ab\0c"s));
+}
+
+TEST(SearchLoop, SearchFromAnOffset) {
+  const Pattern pattern("b");
+  const std::string text = "abab";
+  ASSERT_TRUE(pattern.Search(text, 2));
+  EXPECT_EQ(pattern.Search(text, 2)->start(), 3u);
+  EXPECT_EQ(pattern.Search(text, 1)->start(), 1u);
+  EXPECT_FALSE(pattern.Search(text, 4));
+  EXPECT_FALSE(pattern.Search(text, 100));
+  // From between CR and LF: no line start there.
+  const auto line = Pattern("^.").Search("a\r\nb", 2);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->start(), 3u);
+}
+
+TEST(SearchLoop, VisitorSeesGroupsOfEachMatch) {
+  const std::string page = "<a href=\"1\">one</a><a href=\"2\">two</a>";
+  Pattern pattern("<a href=\"([^\"]+)\">([^<]+)</a>");
+  Matches seen;
+  pattern.ForEachMatch(page, [&](const PatternMatch& match) {
+    seen.push_back(ExpandTemplate(page, match, "$1=$2"));
+  });
+  EXPECT_EQ(seen, (Matches{"1=one", "2=two"}));
+}
+
+TEST(SearchLoop, LongPageWithManyMatches) {
+  std::string page;
+  const int rows = 40000;
+  for (int i = 0; i < rows; ++i) page += "<li><a href=\"/n/" + std::to_string(i) + ".html\">headline</a></li>\r\n";
+  ASSERT_GT(page.size(), 1u << 20);
+  Pattern pattern("<a href=\"([^\"]+)\">([^<]+)</a>");
+  int count = 0;
+  std::size_t last_end = 0;
+  pattern.ForEachMatch(page, [&](const PatternMatch& match) {
+    EXPECT_GE(match.start(), last_end);
+    last_end = match.end();
+    ++count;
+  });
+  EXPECT_EQ(count, rows);
+}
+
+TEST(PatternObject, MovesKeepTheCompiledPattern) {
+  Pattern first("(b)");
+  Pattern second(std::move(first));
+  EXPECT_EQ(second.GroupCount(), 1);
+  ASSERT_TRUE(second.Search("ab"));
+  Pattern third("x");
+  third = std::move(second);
+  ASSERT_TRUE(third.Search("ab"));
+  EXPECT_EQ(third.Search("ab")->groups[1].start, 1);
+}
+
+// Runs `body` and reports how long it took; a runaway match would stop the whole test program at
+// ctest's time-out, so the bound checked here only guards against a hang.
+template <typename Body>
+std::chrono::duration<double> Timed(Body&& body) {
+  const auto start = std::chrono::steady_clock::now();
+  body();
+  return std::chrono::steady_clock::now() - start;
+}
+
+constexpr std::chrono::seconds kHangGuard{10};
+
+TEST(MatchLimits, ExponentialBacktrackingOnALongTextIsAnError) {
+  // The required final "c" is present, so no start-up check refuses the search at once.
+  const std::string text = std::string(1 << 20, 'a') + "bc";
+  for (const char* pattern : {"(a|aa)*c", "(a+)+c", "(a|a)*c"}) {
+    SCOPED_TRACE(pattern);
+    const Pattern compiled(pattern);
+    const auto took = Timed([&] { EXPECT_THROW((void)compiled.Search(text), PatternError); });
+    EXPECT_LT(took, kHangGuard);
+  }
+  // The same error reaches ForEachMatch's caller.
+  const auto took = Timed([&] {
+    EXPECT_THROW(Pattern("(a+)+c").ForEachMatch(text, [](const PatternMatch&) {}), PatternError);
+  });
+  EXPECT_LT(took, kHangGuard);
+}
+
+TEST(MatchLimits, ShortBacktrackingStillMatches) {
+  EXPECT_EQ(test::FirstMatch("(a|aa)*c", std::string(20, 'a') + "c"), std::string(20, 'a') + "c");
+  EXPECT_EQ(test::FirstMatch("(a|b)*c", std::string(200000, 'a') + "c"), std::string(200000, 'a') + "c");
+}
+
+TEST(MatchLimits, QuadraticScanFromManyStartsIsStopped) {
+  // Every "<td>" starts a lazy scan to the end of the text that finds no "</td>": no single start
+  // backtracks much, together they would take minutes.
+  std::string text;
+  while (text.size() < (1u << 20)) text += "<td>";
+  const Pattern pattern("<td>(.*?)</td>");
+  const auto took = Timed([&] {
+    try {
+      (void)pattern.Search(text);
+      ADD_FAILURE() << "no error";
+    } catch (const PatternError& error) {
+      EXPECT_NE(std::string(error.what()).find("too long"), std::string::npos) << error.what();
+    }
+  });
+  EXPECT_LT(took, kHangGuard);
+}
+
+}  // namespace
+}  // namespace korinbo
