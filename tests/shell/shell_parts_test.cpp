@@ -106,12 +106,6 @@ class ShellPartsTest : public QObject {
     QVERIFY(back.find('?') != std::string::npos);
   }
 
-  void PathsKeepTheirBytes() {
-    const std::filesystem::path path("/tmp/国内_毎日.txt");
-    QCOMPARE(PathToQString(path), U("/tmp/国内_毎日.txt"));
-    QCOMPARE(PathFromQString(PathToQString(path)), path);
-  }
-
   void BuiltInImagesDifferAlsoInGreyscale() {
     const ListImages images = BuiltInListImages();
     for (const QPixmap& image : images) QCOMPARE(image.size(), QSize(16, 16));

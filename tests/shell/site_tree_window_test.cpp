@@ -210,15 +210,6 @@ class SiteTreeWindowTest : public QObject {
     QVERIFY(boxes_.isEmpty());
   }
 
-  void TreeIsReadOnlyWithItsIndent() {
-    StartDir dir;
-    dir.Site("国内_毎日.txt");
-    auto window = Show(dir);
-    QCOMPARE(window->site_tree()->indentation(), 19);
-    QCOMPARE(window->site_tree()->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QVERIFY(Find(window->site_tree(), U("国内"))->toolTip(0).isEmpty());
-  }
-
   void RightClickOnACategoryShowsTheCategoryMenu() {
     StartDir dir;
     dir.Site("国内_毎日.txt");
