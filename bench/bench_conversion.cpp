@@ -77,48 +77,64 @@ Inputs& TheInputs() {
   return inputs;
 }
 
-template <std::string (*Convert)(std::string_view), std::string Inputs::*Field>
-void Ours(benchmark::State& state) {
-  const std::string& input = TheInputs().*Field;
-  for (auto _ : state) {
-    std::string out = Convert(input);
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
+std::int64_t Bytes(const benchmark::State& state, std::size_t size) {
+  return static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size);
 }
 
+void Ours(benchmark::State& state, std::string (*convert)(std::string_view), const std::string* input) {
+  for (auto _ : state) {
+    std::string out = convert(*input);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(Bytes(state, input->size()));
+}
 
-template <std::string Inputs::*File, std::string Inputs::*Field>
-void Outside(benchmark::State& state, const char* command_before_file) {
-  const Inputs& in = TheInputs();
-  const std::string command = std::string(command_before_file) + " " + in.*File + " >/dev/null";
+void Outside(benchmark::State& state, std::string command, std::size_t size) {
   for (auto _ : state) {
     if (std::system(command.c_str()) != 0) state.SkipWithError(("failed: " + command).c_str());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (in.*Field).size()));
+  state.SetBytesProcessed(Bytes(state, size));
 }
 
-BENCHMARK(Ours<korinbo::EucToSjis, &Inputs::euc>)->Name("EucToSjis")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE((Outside<&Inputs::euc_file, &Inputs::euc>), nkf, "nkf -E -s")->Name("nkf/euc")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK_CAPTURE((Outside<&Inputs::euc_file, &Inputs::euc>), iconv, "iconv -f EUC-JP -t CP932")->Name("iconv/euc")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(Ours<korinbo::JisToSjis, &Inputs::jis>)->Name("JisToSjis")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE((Outside<&Inputs::jis_file, &Inputs::jis>), nkf, "nkf -J -s")->Name("nkf/jis")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK_CAPTURE((Outside<&Inputs::jis_file, &Inputs::jis>), iconv, "iconv -f ISO-2022-JP -t CP932")->Name("iconv/jis")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(Ours<korinbo::Utf8ToSjis, &Inputs::utf8>)->Name("Utf8ToSjis")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE((Outside<&Inputs::utf8_file, &Inputs::utf8>), nkf, "nkf -W -s")->Name("nkf/utf8")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK_CAPTURE((Outside<&Inputs::utf8_file, &Inputs::utf8>), iconv, "iconv -f UTF-8 -t CP932")->Name("iconv/utf8")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+void Register() {
+  const Inputs& in = TheInputs();
+  struct Conversion {
+    const char* name;
+    std::string (*convert)(std::string_view);
+    const std::string* input;
+    const std::string* file;
+    const char* nkf;
+    const char* iconv_from;
+  };
+  const Conversion conversions[] = {
+      {"EucToSjis", korinbo::EucToSjis, &in.euc, &in.euc_file, "nkf -E -s", "EUC-JP"},
+      {"JisToSjis", korinbo::JisToSjis, &in.jis, &in.jis_file, "nkf -J -s", "ISO-2022-JP"},
+      {"Utf8ToSjis", korinbo::Utf8ToSjis, &in.utf8, &in.utf8_file, "nkf -W -s", "UTF-8"},
+  };
+  for (const auto& c : conversions) {
+    benchmark::RegisterBenchmark(c.name, Ours, c.convert, c.input)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark((std::string("nkf/") + c.name).c_str(), Outside,
+                                 std::string(c.nkf) + " " + *c.file + " >/dev/null", c.input->size())
+        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+    benchmark::RegisterBenchmark((std::string("iconv/") + c.name).c_str(), Outside,
+                                 std::string("iconv -f ") + c.iconv_from + " -t CP932 " + *c.file + " >/dev/null",
+                                 c.input->size())
+        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Register();
   const int status = korinbo::bench::RunAndReport(
       argc, argv,
-      {{"EucToSjis/real_time", "nkf/euc/iterations:3/real_time", 1.0},
-       {"EucToSjis/real_time", "iconv/euc/iterations:3/real_time", 1.0},
-       {"JisToSjis/real_time", "nkf/jis/iterations:3/real_time", 1.0},
-       {"JisToSjis/real_time", "iconv/jis/iterations:3/real_time", 1.0},
-       {"Utf8ToSjis/real_time", "nkf/utf8/iterations:3/real_time", 1.0},
-       {"Utf8ToSjis/real_time", "iconv/utf8/iterations:3/real_time", 1.0}});
+      {{"EucToSjis/real_time", "nkf/EucToSjis/iterations:3/real_time", 1.0},
+       {"EucToSjis/real_time", "iconv/EucToSjis/iterations:3/real_time", 1.0},
+       {"JisToSjis/real_time", "nkf/JisToSjis/iterations:3/real_time", 1.0},
+       {"JisToSjis/real_time", "iconv/JisToSjis/iterations:3/real_time", 1.0},
+       {"Utf8ToSjis/real_time", "nkf/Utf8ToSjis/iterations:3/real_time", 1.0},
+       {"Utf8ToSjis/real_time", "iconv/Utf8ToSjis/iterations:3/real_time", 1.0}});
   const Inputs& in = TheInputs();
   for (const std::string* file : {&in.euc_file, &in.jis_file, &in.utf8_file}) std::remove(file->c_str());
   return status;

@@ -69,7 +69,7 @@ void ExtractHeadlines(benchmark::State& state) {
     benchmark::DoNotOptimize(sink.bytes);
     if (sink.rows != 5000) state.SkipWithError("wrong number of rows");
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.page.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(w.page.size()));
 }
 
 void BarePcre2JitScan(benchmark::State& state) {
@@ -92,7 +92,7 @@ void BarePcre2JitScan(benchmark::State& state) {
     benchmark::DoNotOptimize(count);
     if (count != 5000) state.SkipWithError("wrong number of matches");
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * w.page.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(w.page.size()));
   pcre2_match_data_free(data);
   pcre2_code_free(code);
 }

@@ -47,6 +47,30 @@ bool HasNonAscii(std::string_view text) {
   return false;
 }
 
+// True when the pattern has no assertion (^ $ \A \Z \b \B) and no "(?" construct. Then its first
+// match within a matched text alone is that same match: every path tried before it fails there as
+// it failed in the page, since only an assertion can behave differently at the ends of the text.
+bool MatchesAloneAsInThePage(std::string_view pattern) {
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '\\') {
+      if (i + 1 < pattern.size() && std::string_view("bBAZ").find(pattern[i + 1]) != std::string_view::npos) return false;
+      ++i;
+    } else if (c == '^' || c == '$') {
+      return false;
+    } else if (c == '(' && i + 1 < pattern.size() && pattern[i + 1] == '?') {
+      return false;
+    } else if (c == '[') {
+      std::size_t j = i + 1;
+      if (j < pattern.size() && pattern[j] == '^') ++j;
+      if (j < pattern.size() && pattern[j] == ']') ++j;
+      while (j < pattern.size() && pattern[j] != ']') j += pattern[j] == '\\' ? 2u : 1u;
+      i = j;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string BaseUrl(std::string_view page_url) {
@@ -129,13 +153,24 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   std::exception_ptr failure;
   try {
     const Pattern pattern(site.anc_form);
+    const bool same_match_alone = MatchesAloneAsInThePage(site.anc_form);
     pattern.ForEachMatch(page, [&](const PatternMatch& match) {
       const std::string_view whole = page.substr(match.start(), match.end() - match.start());
       Made& headline = made.emplace_back();
-      // Each template is expanded against the pattern's first match within the matched text alone.
-      const auto inner = pattern.Search(whole);
+      // Each template is expanded against the pattern's first match within the matched text alone
+      // (never within an empty one, which no search matches). Where that is the page's match, its
+      // groups already point at the same bytes of the page.
+      std::optional<PatternMatch> inner;
+      std::string_view subject = whole;
+      const PatternMatch* expanded = nullptr;
+      if (same_match_alone) {
+        subject = page;
+        if (!whole.empty()) expanded = &match;
+      } else if ((inner = pattern.Search(whole))) {
+        expanded = &*inner;
+      }
       auto expand = [&](std::string_view templ) {
-        return inner ? ExpandTemplate(whole, *inner, templ) : std::string();
+        return expanded != nullptr ? ExpandTemplate(subject, *expanded, templ) : std::string();
       };
       headline.caption = StripTags(expand(site.captions));
       headline.fields = 1;
@@ -150,17 +185,11 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
 
   std::vector<std::string> links;
   links.reserve(made.size());
-  for (const auto& headline : made) links.push_back(headline.fields == 3 ? headline.link : std::string());
+  for (auto& headline : made) links.push_back(headline.fields == 3 ? std::move(headline.link) : std::string());
   LinkPresence in_visits(links);
-  for (const auto& line : visit_log) {
-    in_visits.Feed(line);
-    in_visits.Feed("\r\n");
-  }
+  for (const auto& line : visit_log) in_visits.AddLine(line);
   LinkPresence in_seen(links);
-  for (const auto& line : seen_log) {
-    in_seen.Feed(line);
-    in_seen.Feed("\r\n");
-  }
+  for (const auto& line : seen_log) in_seen.AddLine(line);
 
   for (std::size_t i = 0; i < made.size(); ++i) {
     const Made& headline = made[i];
@@ -171,16 +200,16 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
     sink.SetRemark(row, headline.remark);
     if (headline.fields < 3) break;
     int icon = kIconUnread;
+    const std::string& link = links[i];
     if (!in_seen.Present(i)) {
       icon = kIconNew;
-      // Later headlines of this fetch find the link through the same automaton.
-      seen_log.push_back(headline.link);
-      in_seen.Feed(headline.link);
-      in_seen.Feed("\r\n");
+      // Later headlines of this fetch find the link as a line of the seen log.
+      seen_log.push_back(link);
+      in_seen.AddLine(link);
     }
     if (in_visits.Present(i)) icon = kIconRead;
     sink.SetIcon(row, icon);
-    sink.SetLink(row, headline.link);
+    sink.SetLink(row, link);
   }
   if (failure) std::rethrow_exception(failure);
 }

@@ -193,8 +193,7 @@ TEST(LinkPresence, AgreesWithASubstringSearchOfTheJoinedText) {
     std::string joined;
     for (const auto& line : lines) {
       joined += line + "\r\n";
-      presence.Feed(line);
-      presence.Feed("\r\n");
+      presence.AddLine(line);
     }
     for (std::size_t id = 0; id < links.size(); ++id) {
       const bool expected = !links[id].empty() && joined.find(links[id]) != std::string::npos;
@@ -203,17 +202,76 @@ TEST(LinkPresence, AgreesWithASubstringSearchOfTheJoinedText) {
   }
 }
 
-TEST(LinkPresence, FindsALinkAcrossALineEndAndAcrossLaterText) {
-  LinkPresence presence({"b\r\nc", "yz", "ab"});
-  presence.Feed("ab");
-  presence.Feed("\r\n");
+TEST(LinkPresence, FindsALinkAcrossALineEndAndInLinesAddedLater) {
+  const std::vector<std::string> links{"b\r\nc", "yz", "ab", "http://a.example/1", "http://a.example/12"};
+  LinkPresence presence(links);
+  presence.AddLine("ab");
   EXPECT_FALSE(presence.Present(0));
   EXPECT_TRUE(presence.Present(2));
-  presence.Feed("cy");
+  presence.AddLine("cyz");
   EXPECT_TRUE(presence.Present(0));
-  EXPECT_FALSE(presence.Present(1));
-  presence.Feed("z");
   EXPECT_TRUE(presence.Present(1));
+  presence.AddLine("xhttp://a.example/123");
+  EXPECT_TRUE(presence.Present(3));
+  EXPECT_TRUE(presence.Present(4));
+}
+
+TEST(LinkPresence, TellsApartManyLinksSharingOneBeginning) {
+  std::vector<std::string> links;
+  for (int i = 0; i < 3000; ++i) links.push_back("http://news.example/top//news/2026/12/" + std::to_string(i) + ".html");
+  LinkPresence presence(links);
+  for (int i = 0; i < 3000; i += 7) presence.AddLine("http://news.example/top//news/2026/12/" + std::to_string(i) + ".html");
+  presence.AddLine("http://news.example/top//news/2026/12/5.htm");
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(presence.Present(static_cast<std::size_t>(i)), i % 7 == 0) << i;
+}
+
+}  // namespace
+}  // namespace korinbo
+
+namespace korinbo {
+namespace {
+
+// Templates are expanded against the pattern's first match within the matched text alone. For a
+// pattern without assertions that is the page's match itself, which the extraction reuses; a
+// "(?-i)" in front changes nothing in the pattern's meaning but makes the extraction search again.
+TEST(ExtractHeadlines, ReusingThePagesMatchGivesWhatSearchingAgainGives) {
+  std::mt19937 random(4242);
+  const char* atoms[] = {"a", "b", ".", "[ab]", "[^a]", "\\d", "1", "<", ">"};
+  const char* quantifiers[] = {"", "", "*", "+", "?", "{1,2}", "*?", "+?", "??"};
+  auto piece = [&](auto& self, int depth) -> std::string {
+    std::string text = atoms[random() % std::size(atoms)];
+    if (depth > 0 && random() % 3 == 0) text = "(" + self(self, depth - 1) + self(self, depth - 1) + ")";
+    if (depth > 0 && random() % 5 == 0) text = "(" + self(self, depth - 1) + "|" + self(self, depth - 1) + ")";
+    return text + quantifiers[random() % std::size(quantifiers)];
+  };
+  int compared = 0;
+  for (int round = 0; round < 400; ++round) {
+    SiteDefinition site;
+    site.anc_form = piece(piece, 2) + piece(piece, 2);
+    site.captions = "[$1|$2]";
+    site.remark = "$0";
+    site.jump_url = "http://x/$3";
+    std::string page;
+    for (int i = 0; i < 40; ++i) page += "ab1<>\r\n"[random() % 7];
+    SiteDefinition searching = site;
+    searching.anc_form = "(?-i)" + site.anc_form;
+    std::vector<std::string> seen_fast, seen_slow;
+    Rows fast, slow;
+    try {
+      ExtractHeadlines(page, site, "http://x", seen_fast, {}, fast);
+    } catch (const PatternError&) {
+      continue;  // outside the dialect, e.g. a repetition of something that can match nothing
+    }
+    ExtractHeadlines(page, searching, "http://x", seen_slow, {}, slow);
+    ASSERT_EQ(fast.rows.size(), slow.rows.size()) << site.anc_form;
+    for (std::size_t i = 0; i < fast.rows.size(); ++i) {
+      ASSERT_EQ(fast.rows[i].caption, slow.rows[i].caption) << site.anc_form << " on " << page;
+      ASSERT_EQ(fast.rows[i].remark, slow.rows[i].remark) << site.anc_form;
+      ASSERT_EQ(fast.rows[i].link, slow.rows[i].link) << site.anc_form;
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 200);
 }
 
 }  // namespace
