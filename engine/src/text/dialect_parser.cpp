@@ -108,22 +108,33 @@ std::string ClassText(const ByteSet& set, bool negated) {
 // The byte that a simple escape letter stands for, both inside and outside a class.
 std::optional<unsigned char> ControlEscape(char letter) {
   switch (letter) {
-    case 't': return 0x09;
-    case 'n': return 0x0a;
-    case 'r': return 0x0d;
-    case 'f': return 0x0c;
-    case 'a': return 0x07;
-    case 'e': return 0x1b;
-    default: return std::nullopt;
+    case 't':
+      return 0x09;
+    case 'n':
+      return 0x0a;
+    case 'r':
+      return 0x0d;
+    case 'f':
+      return 0x0c;
+    case 'a':
+      return 0x07;
+    case 'e':
+      return 0x1b;
+    default:
+      return std::nullopt;
   }
 }
 
 std::optional<ByteSet> SetEscape(char letter) {
   switch (letter) {
-    case 'd': return DigitSet();
-    case 's': return SpaceSet();
-    case 'w': return WordSet();
-    default: return std::nullopt;
+    case 'd':
+      return DigitSet();
+    case 's':
+      return SpaceSet();
+    case 'w':
+      return WordSet();
+    default:
+      return std::nullopt;
   }
 }
 
@@ -197,12 +208,24 @@ class Parser {
       }
     }
     switch (c) {
-      case '(': OpenGroup(); return;
-      case ')': CloseGroup(); return;
-      case '|': Alternative(); return;
-      case '*': Quantify(0, std::nullopt, pos_, pos_ + 1, '*'); return;
-      case '+': Quantify(1, std::nullopt, pos_, pos_ + 1, '+'); return;
-      case '?': Quantify(0, 1, pos_, pos_ + 1, '?'); return;
+      case '(':
+        OpenGroup();
+        return;
+      case ')':
+        CloseGroup();
+        return;
+      case '|':
+        Alternative();
+        return;
+      case '*':
+        Quantify(0, std::nullopt, pos_, pos_ + 1, '*');
+        return;
+      case '+':
+        Quantify(1, std::nullopt, pos_, pos_ + 1, '+');
+        return;
+      case '?':
+        Quantify(0, 1, pos_, pos_ + 1, '?');
+        return;
       case '{':
         if (auto repeat = ParseBraces(pos_)) {
           Quantify(repeat->min, repeat->max, pos_, repeat->end, '{');
@@ -210,12 +233,24 @@ class Parser {
           Literal('{', pos_ + 1);
         }
         return;
-      case '[': ParseClass(); return;
-      case '.': Atom(flags_.dotall ? kAnyByte : kAnyButLineBreak, false, pos_ + 1); return;
-      case '^': Atom(flags_.multiline ? kLineStart : std::string_view("(?:\\A)"), true, pos_ + 1); return;
-      case '$': Atom(flags_.multiline ? kLineEnd : std::string_view("(?:\\z)"), true, pos_ + 1); return;
-      case '\\': Escape(); return;
-      default: Literal(static_cast<unsigned char>(c), pos_ + 1); return;
+      case '[':
+        ParseClass();
+        return;
+      case '.':
+        Atom(flags_.dotall ? kAnyByte : kAnyButLineBreak, false, pos_ + 1);
+        return;
+      case '^':
+        Atom(flags_.multiline ? kLineStart : std::string_view("(?:\\A)"), true, pos_ + 1);
+        return;
+      case '$':
+        Atom(flags_.multiline ? kLineEnd : std::string_view("(?:\\z)"), true, pos_ + 1);
+        return;
+      case '\\':
+        Escape();
+        return;
+      default:
+        Literal(static_cast<unsigned char>(c), pos_ + 1);
+        return;
     }
   }
 
@@ -342,7 +377,8 @@ class Parser {
     if (rest.starts_with("<=") || rest.starts_with("<!")) {
       Fail("unsupported look-behind (?" + std::string(rest.substr(0, 2)), open);
     }
-    if (kind == '<' || kind == 'P' || kind == '\'') Fail("unsupported named group (?" + Printable(kind), open);
+    if (kind == '<' || kind == 'P' || kind == '\'')
+      Fail("unsupported named group (?" + Printable(kind), open);
     if (kind != '-' && kind != 'i' && kind != 'm' && kind != 's' && kind != 'x') {
       Fail("unsupported (?" + Printable(kind), open);
     }
@@ -360,11 +396,20 @@ class Parser {
       }
       if (c == ':') Fail("unsupported (?" + std::string(p_.substr(open + 2, q - open - 2)) + ": group", open);
       switch (c) {
-        case 'i': flags.caseless = on; break;
-        case 'm': flags.multiline = on; break;
-        case 's': flags.dotall = on; break;
-        case 'x': flags.extended = on; break;
-        default: Fail("unknown option letter " + Printable(c), q);
+        case 'i':
+          flags.caseless = on;
+          break;
+        case 'm':
+          flags.multiline = on;
+          break;
+        case 's':
+          flags.dotall = on;
+          break;
+        case 'x':
+          flags.extended = on;
+          break;
+        default:
+          Fail("unknown option letter " + Printable(c), q);
       }
       ++letters;
     }
@@ -429,19 +474,34 @@ class Parser {
     const std::size_t next = at + 2;
     switch (e) {
       // Bracketed, as PCRE2 takes no repetition of a bare assertion.
-      case 'A': Atom("(?:\\A)", true, next); return;
-      case 'Z': Atom("(?:\\z)", true, next); return;
-      case 'b': Atom("(?:\\b)", true, next); return;
-      case 'B': Atom("(?:\\B)", true, next); return;
-      case 'D': Atom(ClassText(DigitSet(), true), false, next); return;
-      case 'S': Atom(ClassText(SpaceSet(), true), false, next); return;
-      case 'W': Atom(ClassText(WordSet(), true), false, next); return;
+      case 'A':
+        Atom("(?:\\A)", true, next);
+        return;
+      case 'Z':
+        Atom("(?:\\z)", true, next);
+        return;
+      case 'b':
+        Atom("(?:\\b)", true, next);
+        return;
+      case 'B':
+        Atom("(?:\\B)", true, next);
+        return;
+      case 'D':
+        Atom(ClassText(DigitSet(), true), false, next);
+        return;
+      case 'S':
+        Atom(ClassText(SpaceSet(), true), false, next);
+        return;
+      case 'W':
+        Atom(ClassText(WordSet(), true), false, next);
+        return;
       case 'x': {
         const auto [byte, end] = ParseHex(at);
         Literal(byte, end);
         return;
       }
-      default: break;
+      default:
+        break;
     }
     if (const auto set = SetEscape(e)) {
       Atom(ClassText(*set, false), false, next);
@@ -527,7 +587,8 @@ class Parser {
       }
     }
     for (const PendingRepeat& repeat : pending_repeats_) {
-      if (repeat.group > groups_ || group_nullable_[static_cast<std::size_t>(repeat.group - 1)].value_or(true)) {
+      if (repeat.group > groups_ ||
+          group_nullable_[static_cast<std::size_t>(repeat.group - 1)].value_or(true)) {
         note(repeat.offset, std::string("'") + repeat.op + "' on something that can match the empty text");
       }
     }

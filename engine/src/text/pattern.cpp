@@ -55,8 +55,7 @@ std::string ErrorText(int code) {
 // The searched text ends at its first NUL byte.
 std::size_t TextLength(std::string_view text) {
   const void* nul = std::memchr(text.data(), '\0', text.size());
-  return nul == nullptr ? text.size()
-                        : static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
+  return nul == nullptr ? text.size() : static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
 }
 
 }  // namespace
@@ -240,7 +239,8 @@ std::string PatternSubstitute(std::string_view input, std::string_view pattern, 
   };
   thread_local std::vector<Entry> cache;  // most recently used first
   std::shared_ptr<const Pattern> compiled;
-  const auto hit = std::find_if(cache.begin(), cache.end(), [&](const Entry& e) { return e.text == pattern; });
+  const auto hit =
+      std::find_if(cache.begin(), cache.end(), [&](const Entry& e) { return e.text == pattern; });
   if (hit != cache.end()) {
     compiled = hit->pattern;
     std::rotate(cache.begin(), hit, hit + 1);

@@ -5,12 +5,10 @@
 namespace korinbo {
 namespace {
 
-// Where "^" matches: the start, after LF, and after a CR that no LF follows.
+// Where "^" matches: the start, after LF, and after CR. (Between CR and LF it does not, but no key
+// starts with LF.)
 bool AtLineStart(std::string_view text, std::size_t pos) {
-  if (pos == 0) return true;
-  const char before = text[pos - 1];
-  if (before == '\n') return true;
-  return before == '\r' && (pos >= text.size() || text[pos] != '\n');
+  return pos == 0 || text[pos - 1] == '\n' || text[pos - 1] == '\r';
 }
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }

@@ -36,30 +36,30 @@ void CheckFirstMatches(const std::vector<MatchRow>& rows) {
 
 TEST(DialectEscapes, LetterWithoutMeaningIsTheLetter) {
   CheckFirstMatches({
-      {R"(a\z)", "xaz", "az"},          // PCRE2: end of subject
-      {R"(\y)", "xy", "y"},             // PCRE2: unknown escape, compile error
-      {R"(\Qa.)", "Qab", "Qab"},        // PCRE2: quotes "a." literally
-      {R"(a\Kb)", "aKb", "aKb"},        // PCRE2: resets the match start
-      {R"(\Ga)", "xGa", "Ga"},          // PCRE2: anchors at the start offset
-      {R"(\h)", "a h", "h"},            // PCRE2: horizontal space
-      {R"(\H)", "aH", "H"},             // PCRE2: not horizontal space
-      {R"(\v)", "\x0bv", "v"},          // PCRE2: vertical space
-      {R"(\V)", "aV", "V"},             // PCRE2: not vertical space
-      {R"(\R)", "\r\nR", "R"},          // PCRE2: any line break
-      {R"(\pL)", "pL", "pL"},           // PCRE2: a Unicode property
-      {R"(\PL)", "aPL", "PL"},          // PCRE2: not a Unicode property
-      {R"(\0)", "a0"s, "0"},            // PCRE2: the NUL byte
-      {R"(\012)", "012", "012"},        // PCRE2: octal 012, a line feed
-      {R"(\cA)", "cA", "cA"},           // PCRE2: control-A
-      {R"(\N)", "xN", "N"},             // PCRE2: not a line break
-      {R"(\C)", "aC", "C"},             // PCRE2: any code unit
-      {R"(\X)", "aX", "X"},             // PCRE2: an extended grapheme
-      {R"(\E)", "E", "E"},              // PCRE2: end of quoting, matches nothing
-      {R"(\g)", "g", "g"},              // PCRE2: back-reference syntax
-      {R"(\k)", "k", "k"},              // PCRE2: named reference syntax
-      {R"(\o)", "o", "o"},              // PCRE2: octal escape syntax
-      {R"(\u)", "u", "u"},              // PCRE2: refused unless ALT_BSUX
-      {R"(\N{x})", "N{x}", "N{x}"},     // PCRE2: refused
+      {R"(a\z)", "xaz", "az"},       // PCRE2: end of subject
+      {R"(\y)", "xy", "y"},          // PCRE2: unknown escape, compile error
+      {R"(\Qa.)", "Qab", "Qab"},     // PCRE2: quotes "a." literally
+      {R"(a\Kb)", "aKb", "aKb"},     // PCRE2: resets the match start
+      {R"(\Ga)", "xGa", "Ga"},       // PCRE2: anchors at the start offset
+      {R"(\h)", "a h", "h"},         // PCRE2: horizontal space
+      {R"(\H)", "aH", "H"},          // PCRE2: not horizontal space
+      {R"(\v)", "\x0bv", "v"},       // PCRE2: vertical space
+      {R"(\V)", "aV", "V"},          // PCRE2: not vertical space
+      {R"(\R)", "\r\nR", "R"},       // PCRE2: any line break
+      {R"(\pL)", "pL", "pL"},        // PCRE2: a Unicode property
+      {R"(\PL)", "aPL", "PL"},       // PCRE2: not a Unicode property
+      {R"(\0)", "a0"s, "0"},         // PCRE2: the NUL byte
+      {R"(\012)", "012", "012"},     // PCRE2: octal 012, a line feed
+      {R"(\cA)", "cA", "cA"},        // PCRE2: control-A
+      {R"(\N)", "xN", "N"},          // PCRE2: not a line break
+      {R"(\C)", "aC", "C"},          // PCRE2: any code unit
+      {R"(\X)", "aX", "X"},          // PCRE2: an extended grapheme
+      {R"(\E)", "E", "E"},           // PCRE2: end of quoting, matches nothing
+      {R"(\g)", "g", "g"},           // PCRE2: back-reference syntax
+      {R"(\k)", "k", "k"},           // PCRE2: named reference syntax
+      {R"(\o)", "o", "o"},           // PCRE2: octal escape syntax
+      {R"(\u)", "u", "u"},           // PCRE2: refused unless ALT_BSUX
+      {R"(\N{x})", "N{x}", "N{x}"},  // PCRE2: refused
       {R"(\.\(\/\[\*)", "x.(/[*", ".(/[*"},
   });
 }
@@ -71,8 +71,8 @@ TEST(DialectEscapes, ByteEscapes) {
       {R"(\x{41})", "A", "A"},
       {R"(\x{0000041})", "A", "A"},
       {R"(\x{fF})", "\xff", "\xff"},
-      {R"(\x4g)", "\x04g", "\x04g"},  // one hex digit
-      {R"(\x412)", "A2", "A2"},       // two digits at most
+      {R"(\x4g)", "\x04g", "\x04g"},   // one hex digit
+      {R"(\x412)", "A2", "A2"},        // two digits at most
       {R"(a\xg)", "a\0g"s, "<none>"},  // "\x" without digits is NUL, which no text reaches
   });
 }
@@ -116,10 +116,10 @@ TEST(DialectEscapes, DigitAndWordAreAscii) {
 
 TEST(DialectClasses, UpperCaseEscapesAndBAreLettersInsideAClass) {
   CheckFirstMatches({
-      {R"([\D])", "xD", "D"},        // PCRE2: any non-digit, "x"
+      {R"([\D])", "xD", "D"},  // PCRE2: any non-digit, "x"
       {R"([\S])", "xS", "S"},
       {R"([\W])", "!W", "W"},
-      {R"([\b])", "\bb", "b"},       // PCRE2: backspace
+      {R"([\b])", "\bb", "b"},  // PCRE2: backspace
       {R"([\B])", "aB", "B"},
       {R"([\d])", "x5", "5"},
       {R"([\w]+)", "-a_1-", "a_1"},
@@ -166,13 +166,13 @@ TEST(DialectAnchors, LineStartAndEndAtCrLfAndCrLf) {
   EXPECT_EQ(AllMatches("$", "a\r\nb"), (std::vector<std::string>{"1:"}));
   EXPECT_EQ(AllMatches("^", "a\r\nb"), (std::vector<std::string>{"0:", "3:"}));
   CheckFirstMatches({
-      {"a\\r$\\n", "a\r\n", "<none>"},   // "$" between CR and LF
-      {"a\\r^\\n", "a\r\n", "<none>"},   // "^" between CR and LF
-      {"a$", "a\rb", "a"},               // PCRE2 (LF convention): no line end before CR
+      {"a\\r$\\n", "a\r\n", "<none>"},  // "$" between CR and LF
+      {"a\\r^\\n", "a\r\n", "<none>"},  // "^" between CR and LF
+      {"a$", "a\rb", "a"},              // PCRE2 (LF convention): no line end before CR
       {"^b", "a\rb", "b"},
-      {"a\\n^", "a\n", "a\n"},           // PCRE2: no line start after a final line break
+      {"a\\n^", "a\n", "a\n"},  // PCRE2: no line start after a final line break
       {"a$\\r\\n^b", "a\r\nb", "a\r\nb"},
-      {"\\n^\\r", "\n\r", "\n\r"},       // LF CR is two breaks
+      {"\\n^\\r", "\n\r", "\n\r"},  // LF CR is two breaks
       {"x$", "x\0\n"s, "x"},
   });
 }
@@ -181,7 +181,11 @@ TEST(DialectDot, MatchesEveryByteIncludingLineBreaks) {
   CheckFirstMatches({
       {"a.b", "a\nb", "a\nb"},  // PCRE2 without DOTALL: no line feed
       {"a.b", "a\rb", "a\rb"},
-      {"a.c", "a\xff" "c", "a\xff" "c"},
+      {"a.c",
+       "a\xff"
+       "c",
+       "a\xff"
+       "c"},
       {".", Sjis("あ"), "\x82"},  // one byte of a two-byte character
       {"..", Sjis("あい"), "\x82\xa0"},
       {"\\xa0\\x82", Sjis("あい"), "\xa0\x82"},  // a match may begin inside a character
@@ -292,9 +296,10 @@ TEST(DialectGroups, NumberingAndUnsetGroups) {
 }
 
 TEST(DialectAccepts, RepetitionsOfItemsThatCannotBeEmptyAndOptionalEmptyOnes) {
-  for (const char* pattern : {"(a?)?", "(a*){2}", "(a*){0,3}", "^?", "\\b?", "(a|b?c)+", "(a?b)*", "()",
-                              "(|a)", "a||b", "(a)\\1*", "(a)\\1+", "(ab)(\\1)+", "(a)(?i)b*", "(\\2x)(y)",
-                              "x(a)*\\1", "[*+?{]+", "\\(*", "(?x)a *", "a(?#c)+"}) {
+  for (const char* pattern :
+       {"(a?)?",     "(a*){2}",  "(a*){0,3}", "^?",      "\\b?",    "(a|b?c)+",   "(a?b)*",
+        "()",        "(|a)",     "a||b",      "(a)\\1*", "(a)\\1+", "(ab)(\\1)+", "(a)(?i)b*",
+        "(\\2x)(y)", "x(a)*\\1", "[*+?{]+",   "\\(*",    "(?x)a *", "a(?#c)+"}) {
     EXPECT_EQ(CompileError(pattern), "") << pattern;
   }
 }
@@ -424,13 +429,13 @@ TEST(DialectRefuses, PatternsPcre2CannotHoldEvenWhenTheDialectAllowsThem) {
 }
 
 TEST(DialectJapanese, HeadlineRowInShiftJis) {
-  const std::string page = Sjis("<li><a href=\"n/1.html\">首相、補正予算案を閣議決定へ</a>（政治）</li>\r\n"
-                                "<li><a href=\"n/2.html\">ｶﾀｶﾅ見出し　全角スペース</a>（経済）</li>\r\n");
+  const std::string page = Sjis(
+      "<li><a href=\"n/1.html\">首相、補正予算案を閣議決定へ</a>（政治）</li>\r\n"
+      "<li><a href=\"n/2.html\">ｶﾀｶﾅ見出し　全角スペース</a>（経済）</li>\r\n");
   Pattern pattern(Sjis("<a href=\"([^\"]+)\">([^<]+)</a>（([^）]+)）"));
   std::vector<std::string> captions;
-  pattern.ForEachMatch(page, [&](const PatternMatch& match) {
-    captions.push_back(ExpandTemplate(page, match, "$2|$3|$1"));
-  });
+  pattern.ForEachMatch(
+      page, [&](const PatternMatch& match) { captions.push_back(ExpandTemplate(page, match, "$2|$3|$1")); });
   EXPECT_EQ(captions, (std::vector<std::string>{Sjis("首相、補正予算案を閣議決定へ|政治|n/1.html"),
                                                 Sjis("ｶﾀｶﾅ見出し　全角スペース|経済|n/2.html")}));
 }

@@ -69,16 +69,16 @@ TEST(SearchLoop, VisitorSeesGroupsOfEachMatch) {
   const std::string page = "<a href=\"1\">one</a><a href=\"2\">two</a>";
   Pattern pattern("<a href=\"([^\"]+)\">([^<]+)</a>");
   Matches seen;
-  pattern.ForEachMatch(page, [&](const PatternMatch& match) {
-    seen.push_back(ExpandTemplate(page, match, "$1=$2"));
-  });
+  pattern.ForEachMatch(
+      page, [&](const PatternMatch& match) { seen.push_back(ExpandTemplate(page, match, "$1=$2")); });
   EXPECT_EQ(seen, (Matches{"1=one", "2=two"}));
 }
 
 TEST(SearchLoop, LongPageWithManyMatches) {
   std::string page;
   const int rows = 40000;
-  for (int i = 0; i < rows; ++i) page += "<li><a href=\"/n/" + std::to_string(i) + ".html\">headline</a></li>\r\n";
+  for (int i = 0; i < rows; ++i)
+    page += "<li><a href=\"/n/" + std::to_string(i) + ".html\">headline</a></li>\r\n";
   ASSERT_GT(page.size(), 1u << 20);
   Pattern pattern("<a href=\"([^\"]+)\">([^<]+)</a>");
   int count = 0;
@@ -123,9 +123,8 @@ TEST(MatchLimits, ExponentialBacktrackingOnALongTextIsAnError) {
     EXPECT_LT(took, kHangGuard);
   }
   // The same error reaches ForEachMatch's caller.
-  const auto took = Timed([&] {
-    EXPECT_THROW(Pattern("(a+)+c").ForEachMatch(text, [](const PatternMatch&) {}), PatternError);
-  });
+  const auto took = Timed(
+      [&] { EXPECT_THROW(Pattern("(a+)+c").ForEachMatch(text, [](const PatternMatch&) {}), PatternError); });
   EXPECT_LT(took, kHangGuard);
 }
 

@@ -35,10 +35,10 @@ TEST(ReadSiteDefinition, KeyLines) {
       {"url =http://first/\r\nurl =http://second/\r\n", "http://first/"},
       {"# note\r\n\r\nurl =http://a/\r\n", "http://a/"},
       {"url =http://a/", "http://a/"},
-      {"a\rurl =http://cr/\r", "http://cr/"},    // a line that ends with CR alone
+      {"a\rurl =http://cr/\r", "http://cr/"},  // a line that ends with CR alone
       {"a\nurl =http://lf/\n", "http://lf/"},
-      {"a\n\rurl =x\r\n", "x"},                  // LF CR: two breaks
-      {"url =ab\0cd\r\n"s, "ab"},                // the text ends at its NUL
+      {"a\n\rurl =x\r\n", "x"},    // LF CR: two breaks
+      {"url =ab\0cd\r\n"s, "ab"},  // the text ends at its NUL
       {"x\0\r\nurl =y\r\n"s, ""},
       {"url =a\tb\xff\r\n", "a\tb\xff"},
   };
@@ -76,7 +76,8 @@ TEST(ReadSiteDefinition, AllEightValues) {
 }
 
 TEST(ReadSiteDefinition, KeysDoNotCaptureEachOther) {
-  const SiteDefinition site = ReadSiteDefinition("str_end =E\r\nstr_start =S\r\nremarks =no\r\nremark =R\r\n");
+  const SiteDefinition site =
+      ReadSiteDefinition("str_end =E\r\nstr_start =S\r\nremarks =no\r\nremark =R\r\n");
   EXPECT_EQ(site.str_start, "S");
   EXPECT_EQ(site.str_end, "E");
   EXPECT_EQ(site.remark, "R");

@@ -47,7 +47,7 @@ TEST(Template, GroupReferences) {
       {"abc", "(b)(c)", "$99999999999999999999999999x", "x"},
       {"abc", "(b)(c)", "${99999999999999999999}x", "x"},
       {"abc", "(x)?(b)", "[$1][$2]", "[][b]"},  // a group that took no part
-      {"xyz", "(b)", "$1", ""},                // no match
+      {"xyz", "(b)", "$1", ""},                 // no match
       {"abc", "b", "", ""},
       {"abc", "b", "lit", "lit"},
   });
@@ -106,6 +106,10 @@ TEST(Template, ExpandAgainstAMatchFromPattern) {
   PatternMatch odd;
   odd.groups = {MatchSpan{0, 2}, MatchSpan{4, 99}};
   EXPECT_EQ(ExpandTemplate("abcd", odd, "[$0][$1][$2]"), "[ab][][]");
+  // Numbers from 15 on give nothing even when the match were to hold such a group.
+  PatternMatch wide;
+  for (int i = 0; i < 20; ++i) wide.groups.push_back(MatchSpan{i, i + 1});
+  EXPECT_EQ(ExpandTemplate("abcdefghijklmnopqrst", wide, "$14|$15|${16}|$19"), "o|||");
 }
 
 TEST(PatternSubstitute, JapaneseHeadline) {
@@ -132,8 +136,8 @@ TEST(PatternSubstitute, KeptPatternsGiveTheResultsOfFreshCompiles) {
   // More distinct patterns than are kept, with different group counts, used in turns: every
   // result must equal that of a pattern compiled for the call alone.
   const std::vector<std::string> patterns = {
-      "(a)",          "(a)(b)",       "(a)(b)(c)",     "(b)",          "a(b)?(c)",   "(c)(a)?",
-      "(.)(.)(.)(.)", "((a)|(b))(c)", "^(\\w+)",       "(x)?(a)?(b)?", "[ab]+(c)",   "(a)(b)(c)(d)(e)",
+      "(a)",          "(a)(b)",       "(a)(b)(c)", "(b)",          "a(b)?(c)", "(c)(a)?",
+      "(.)(.)(.)(.)", "((a)|(b))(c)", "^(\\w+)",   "(x)?(a)?(b)?", "[ab]+(c)", "(a)(b)(c)(d)(e)",
   };
   const std::vector<std::string> inputs = {"abc", "cab", "bca", "xbc", "acb"};
   const std::string templ = "[$0|$1|$2|$3|$4|$5]";

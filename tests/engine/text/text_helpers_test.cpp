@@ -52,14 +52,14 @@ TEST(StripTags, Table) {
       {"a<br\r\n>b", "ab"},  // a tag across lines
       {"x\r\ny\rz\n", "xyz"},
       {"&amp; &nbsp;  two  blanks", "&amp; &nbsp;  two  blanks"},
-      {"<<a>>", ">"},            // the tag is "<<a>"
-      {"<a<b>c", "c"},           // and here "<a<b>"
+      {"<<a>>", ">"},   // the tag is "<<a>"
+      {"<a<b>c", "c"},  // and here "<a<b>"
       {"<a><a>x<a>", "x"},
       {"<>x<>", "x"},
       {"<i>a\0<b>c<i>"s, "a\0<b>c"s},  // tags are found before the NUL, removed everywhere
       {"\0<i>"s, "\0<i>"s},
-      {"<x><b><<b>x>", "<x>"},    // removing "<b>" makes a "<x>" after "<x>" was handled
-      {"<a><<a>a>", "<a>"},       // an occurrence made by a removal stays in that same pass
+      {"<x><b><<b>x>", "<x>"},  // removing "<b>" makes a "<x>" after "<x>" was handled
+      {"<a><<a>a>", "<a>"},     // an occurrence made by a removal stays in that same pass
       {"<x><<b>x>", "x>"},
       {"p<q>r<q>s", "prs"},
       {Sjis("<b>首相</b>、<i>記者会見</i>"), Sjis("首相、記者会見")},
@@ -129,8 +129,14 @@ struct BytesRow {
 TEST(LeftRightBytes, Table) {
   const std::string text = "abcdef";
   const std::vector<BytesRow> rows = {
-      {0, "", ""},        {-1, "", ""},           {LLONG_MIN, "", ""},       {1, "a", "f"},
-      {3, "abc", "def"},  {6, "abcdef", "abcdef"}, {7, "abcdef", "abcdef"}, {LLONG_MAX, "abcdef", "abcdef"},
+      {0, "", ""},
+      {-1, "", ""},
+      {LLONG_MIN, "", ""},
+      {1, "a", "f"},
+      {3, "abc", "def"},
+      {6, "abcdef", "abcdef"},
+      {7, "abcdef", "abcdef"},
+      {LLONG_MAX, "abcdef", "abcdef"},
   };
   for (const BytesRow& row : rows) {
     EXPECT_EQ(LeftBytes(text, row.n), row.left) << row.n;
