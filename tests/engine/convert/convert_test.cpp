@@ -1,9 +1,10 @@
-// Page conversions to Shift_JIS: the byte arithmetic row by row, and real headlines in every
-// encoding converting to the same bytes.
+// Page conversions to Shift_JIS: the byte arithmetic row by row, the boundaries of the fast
+// paths, and real headlines in every encoding converting to the same bytes.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include "korinbo/codepage.h"
@@ -40,15 +41,44 @@ struct Row {
 
 TEST(JisCodeToSjis, FollowsTheArithmeticForEveryRow) {
   const Row rows[] = {
-      {"21 21", "81 40"}, {"24 22", "82 A0"}, {"30 21", "88 9F"}, {"25 5F", "83 7E"},
-      {"25 60", "83 80"}, {"5E 7E", "9F FC"}, {"5F 21", "E0 40"}, {"7E 7E", "EF FC"},
-      {"31 0D", "89 2C"}, {"30 0D", "88 8B"}, {"20 21", ""},      {"7F 21", ""},
+      {"21 21", "81 40"},
+      {"24 22", "82 A0"},
+      {"30 21", "88 9F"},
+      {"25 5F", "83 7E"},
+      {"25 60", "83 80"},
+      {"5E 7E", "9F FC"},
+      {"5F 21", "E0 40"},
+      {"7E 7E", "EF FC"},
+      {"31 0D", "89 2C"},
+      {"30 0D", "88 8B"},
+      {"20 21", ""},
+      {"7F 21", ""},
+      // The second byte is never tested: it wraps modulo 256.
+      {"21 FF", "81 1F"},
+      {"22 FF", "81 7D"},
+      {"5E 21", "9F 9F"},
+      {"00 00", ""},
+      {"FF 21", ""},
   };
   for (const auto& row : rows) {
     const std::string in = Hex(row.input);
     EXPECT_EQ(ShowHex(JisCodeToSjis(static_cast<unsigned char>(in[0]), static_cast<unsigned char>(in[1]))),
               ShowHex(Hex(row.expected)))
         << row.input;
+  }
+}
+
+TEST(JisCodeToSjis, GivesAValidPairForEveryValidCode) {
+  for (unsigned first = 0x21; first <= 0x7E; ++first) {
+    for (unsigned second = 0x21; second <= 0x7E; ++second) {
+      const std::string pair =
+          JisCodeToSjis(static_cast<unsigned char>(first), static_cast<unsigned char>(second));
+      ASSERT_EQ(pair.size(), 2u) << first << " " << second;
+      const auto lead = static_cast<unsigned char>(pair[0]);
+      const auto trail = static_cast<unsigned char>(pair[1]);
+      EXPECT_TRUE((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xEF)) << ShowHex(pair);
+      EXPECT_TRUE(trail >= 0x40 && trail <= 0xFC && trail != 0x7F) << ShowHex(pair);
+    }
   }
 }
 
@@ -66,8 +96,14 @@ TEST(EucToSjis, ConvertsRowByRow) {
       {"80 A0 FF", "80 A0 FF"},
       {"8E E0 A1", "8E E0 9F"},
       {"8E DF 8E A1", "DF A1"},
+      // A NUL is data like any other byte, also as the byte after a lead byte.
+      {"00 41 00", "00 41 00"},
+      {"B0 00", "88 FE"},
+      {"A1 A1 8E A0", "81 40 8E A0"},
+      {"FE FE", "EF FC"},
   };
-  for (const auto& row : rows) EXPECT_EQ(ShowHex(EucToSjis(Hex(row.input))), ShowHex(Hex(row.expected))) << row.input;
+  for (const auto& row : rows)
+    EXPECT_EQ(ShowHex(EucToSjis(Hex(row.input))), ShowHex(Hex(row.expected))) << row.input;
 }
 
 TEST(JisToSjis, ConvertsRowByRow) {
@@ -85,8 +121,17 @@ TEST(JisToSjis, ConvertsRowByRow) {
       {"1B 24", "1B 24"},
       // In single-byte mode bytes above 7F and control bytes pass unchanged.
       {"0E 80 FF 0F", "0E 80 FF 0F"},
+      // An escape for the mode in force changes nothing; the mode is forgotten between calls.
+      {"1B 28 42 41 1B 24 42 1B 24 42 30 21", "41 88 9F"},
+      {"1B 24 42 30 21", "88 9F"},
+      {"30 21", "30 21"},
+      // ESC $ ( D is data: in double-byte mode ESC and "$" go as a dropped pair.
+      {"1B 24 42 1B 24 28 44", "84 C2"},
+      {"1B 28", "1B 28"},
+      {"1B", "1B"},
   };
-  for (const auto& row : rows) EXPECT_EQ(ShowHex(JisToSjis(Hex(row.input))), ShowHex(Hex(row.expected))) << row.input;
+  for (const auto& row : rows)
+    EXPECT_EQ(ShowHex(JisToSjis(Hex(row.input))), ShowHex(Hex(row.expected))) << row.input;
 }
 
 TEST(Utf8ToSjis, ConvertsRowByRow) {
@@ -97,33 +142,115 @@ TEST(Utf8ToSjis, ConvertsRowByRow) {
       {"F0 9F 98 80 41", ""},
       {"C0 80", "00"},
       {"80 80", "00"},
-      // A lone surrogate, and a character CP932 lacks, become one "?" each.
+      // A lone surrogate, and a character CP932 lacks, become one "?" each and the rest goes on.
       {"ED A0 80 41", "3F 41"},
+      {"ED BF BF 41", "3F 41"},
       {"C3 A9 41", "3F 41"},
       // A byte-order mark stays, as the code page's default character.
       {"EF BB BF 41", "3F 41"},
+      // One bad continuation anywhere loses the whole page.
+      {"41 42 43 44 45 46 47 48 49 E3 41 82", ""},
+      {"C3", ""},
+      // NUL bytes are characters.
+      {"00 41 00", "00 41 00"},
+      // CP932's own characters: NEC row 13, an IBM extension whose trail byte is 5C, half-width kana.
+      {"E2 91 A0", "87 40"},
+      {"E7 BA 8A", "FA 5C"},
+      {"EF BD B1", "B1"},
+      {"EF BD 9E", "81 60"},
   };
-  for (const auto& row : rows) EXPECT_EQ(ShowHex(Utf8ToSjis(Hex(row.input))), ShowHex(Hex(row.expected))) << row.input;
+  for (const auto& row : rows)
+    EXPECT_EQ(ShowHex(Utf8ToSjis(Hex(row.input))), ShowHex(Hex(row.expected))) << row.input;
 }
 
 TEST(DecodeUtf8, IsLaxButChecksContinuationBytes) {
-  EXPECT_EQ(DecodeUtf8(Hex("C0 80")), std::u16string(1, u'\0'));
-  EXPECT_EQ(DecodeUtf8(Hex("ED A0 80")), std::u16string(1, char16_t{0xD800}));
-  EXPECT_EQ(DecodeUtf8(Hex("F0 9F 98")), std::u16string(1, char16_t{0x07D8}) ) ;
-  EXPECT_FALSE(DecodeUtf8(Hex("E3 81 41")));
-  EXPECT_FALSE(DecodeUtf8(Hex("C3")));
-  EXPECT_EQ(DecodeUtf8(""), std::u16string());
+  struct Case {
+    const char* input;
+    std::optional<std::u16string> units;
+  };
+  const Case cases[] = {
+      {"", u""},
+      {"41 00 7F", std::u16string{u'A', u'\0', u'\x7F'}},
+      {"C0 80", std::u16string(1, u'\0')},
+      {"80 80", std::u16string(1, u'\0')},
+      {"9F BF", std::u16string(1, char16_t{0x07FF})},
+      {"ED A0 80", std::u16string(1, char16_t{0xD800})},
+      {"EF BB BF", std::u16string(1, char16_t{0xFEFF})},
+      {"A0 80 80", std::u16string(1, char16_t{0x0000})},
+      {"FF BF BF", std::u16string(1, char16_t{0xFFFF})},
+      // A four-byte lead counts its low four bits only, read as a three-byte lead.
+      {"F0 9F 98", std::u16string(1, char16_t{0x07D8})},
+      {"F0 9F 98 80", std::nullopt},
+      {"E3 81 41", std::nullopt},
+      {"C3 C3", std::nullopt},
+      {"C3", std::nullopt},
+      {"E3 81", std::nullopt},
+      {"41 E3", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeUtf8(Hex(c.input)), c.units) << c.input;
+}
+
+// A text ends at its length, not at the end of the memory it is cut from.
+TEST(TextEnds, NoConversionReadsPastItsText) {
+  const std::string buffer = Hex("41 E3 81 82 B0 A1");
+  const std::string_view cut_utf8 = std::string_view(buffer).substr(0, 3);
+  EXPECT_FALSE(DecodeUtf8(cut_utf8));
+  EXPECT_EQ(Utf8ToSjis(cut_utf8), "");
+  EXPECT_FALSE(DecodeUtf8(std::string_view(buffer).substr(0, 2)));
+  EXPECT_EQ(ShowHex(EucToSjis(std::string_view(buffer).substr(3, 2))), "82");
+  EXPECT_EQ(ShowHex(EucToSjis(std::string_view(buffer).substr(4, 1))), "");
+  const std::string jis = Hex("1B 24 42 30 21");
+  EXPECT_EQ(ShowHex(JisToSjis(std::string_view(jis).substr(0, 4))), "");
+  EXPECT_EQ(ShowHex(JisToSjis(std::string_view(jis).substr(0, 2))), "1B 24");
 }
 
 TEST(ByteTests, MarkTheirRanges) {
-  EXPECT_FALSE(IsHalfWidthKana(0xA0));
-  EXPECT_TRUE(IsHalfWidthKana(0xA1));
-  EXPECT_TRUE(IsHalfWidthKana(0xDF));
-  EXPECT_FALSE(IsHalfWidthKana(0xE0));
-  EXPECT_FALSE(IsEucLeadByte(0xA0));
-  EXPECT_TRUE(IsEucLeadByte(0xA1));
-  EXPECT_TRUE(IsEucLeadByte(0xFE));
-  EXPECT_FALSE(IsEucLeadByte(0xFF));
+  const std::pair<unsigned char, bool> kana[] = {{0x00, false}, {0xA0, false}, {0xA1, true},
+                                                 {0xDF, true},  {0xE0, false}, {0xFF, false}};
+  for (const auto& [byte, expected] : kana) EXPECT_EQ(IsHalfWidthKana(byte), expected) << int{byte};
+  const std::pair<unsigned char, bool> lead[] = {{0x41, false}, {0x8E, false}, {0xA0, false},
+                                                 {0xA1, true},  {0xFE, true},  {0xFF, false}};
+  for (const auto& [byte, expected] : lead) EXPECT_EQ(IsEucLeadByte(byte), expected) << int{byte};
+}
+
+// The conversions copy seven-bit runs eight bytes at a time: a character must come out right at
+// every offset within and after such a run.
+TEST(FastPaths, ConvertCharactersAtEveryOffsetOfARun) {
+  const std::string kanji = Hex("88 9F");  // 亜
+  for (std::size_t run = 0; run <= 24; ++run) {
+    const std::string ascii(run, 'a');
+    const std::string expected = ascii + kanji + "z" + ascii + Hex("A1 0D 0A");
+    EXPECT_EQ(ShowHex(EucToSjis(ascii + Hex("B0 A1") + "z" + ascii + Hex("8E A1 0D 0A"))), ShowHex(expected))
+        << run;
+    EXPECT_EQ(ShowHex(Utf8ToSjis(ascii + Hex("E4 BA 9C") + "z" + ascii + Hex("EF BD A1 0D 0A"))),
+              ShowHex(expected))
+        << run;
+    EXPECT_EQ(ShowHex(JisToSjis(ascii + Hex("1B 24 42 30 21 1B 28 42") + "z" + ascii + Hex("A1 0D 0A"))),
+              ShowHex(expected))
+        << run;
+    // An escape that is not one of the three, and an ESC at the very end, are copied.
+    EXPECT_EQ(ShowHex(JisToSjis(ascii + Hex("1B 24 40") + ascii + Hex("1B"))),
+              ShowHex(ascii + Hex("1B 24 40") + ascii + Hex("1B")))
+        << run;
+  }
+}
+
+TEST(FastPaths, NoConversionOutgrowsItsInput) {
+  std::mt19937 random(20261208);
+  const std::string alphabet = Hex("1B 24 42 28 4A 40 8E 8F A1 DF E0 FE FF 80 BF C3 E3 EF ED 00 0D 0A 21 7E");
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(random() % 40, '\0');
+    for (char& c : text) {
+      c = random() % 2 == 0 ? alphabet[random() % alphabet.size()] : static_cast<char>(random() % 256);
+    }
+    EXPECT_LE(EucToSjis(text).size(), text.size()) << ShowHex(text);
+    EXPECT_LE(JisToSjis(text).size(), text.size()) << ShowHex(text);
+    EXPECT_LE(Utf8ToSjis(text).size(), text.size()) << ShowHex(text);
+    // The one-pass conversion agrees with decoding first and converting the units.
+    const auto units = DecodeUtf8(text);
+    EXPECT_EQ(Utf8ToSjis(text), text.empty() || !units ? std::string() : Utf16ToCp932(*units).value())
+        << ShowHex(text);
+  }
 }
 
 std::string DataFile(const std::string& name) {
@@ -134,26 +261,85 @@ std::string DataFile(const std::string& name) {
 
 TEST(RealHeadlines, EveryEncodingGivesTheSameShiftJisBytes) {
   const std::string sjis = DataFile("headlines.sjis.txt");
-  ASSERT_FALSE(sjis.empty());
+  ASSERT_GT(sjis.size(), 200u);
   EXPECT_EQ(ShowHex(EucToSjis(DataFile("headlines.euc.txt"))), ShowHex(sjis));
   EXPECT_EQ(ShowHex(JisToSjis(DataFile("headlines.jis.txt"))), ShowHex(sjis));
   EXPECT_EQ(ShowHex(Utf8ToSjis(DataFile("headlines.utf8.txt"))), ShowHex(sjis));
+  EXPECT_EQ(Cp932ToUtf8(sjis), DataFile("headlines.utf8.txt"));
   // Half-width katakana, which ISO-2022-JP does not carry.
   const std::string kana = DataFile("kana.sjis.txt");
+  ASSERT_FALSE(kana.empty());
   EXPECT_EQ(ShowHex(EucToSjis(DataFile("kana.euc.txt"))), ShowHex(kana));
   EXPECT_EQ(ShowHex(Utf8ToSjis(DataFile("kana.utf8.txt"))), ShowHex(kana));
 }
 
-TEST(CodePage, ConvertsAtTheProgramsBoundaries) {
-  EXPECT_EQ(Sjis("接続中..."), Hex("90 DA 91 B1 92 86 2E 2E 2E"));
-  EXPECT_EQ(Cp932ToUtf8(Sjis("表示")), "表示");
-  EXPECT_FALSE(Cp932ToUtf8("\x81"));
-  EXPECT_FALSE(Utf8ToCp932("\xC3"));
-  EXPECT_FALSE(Utf8ToCp932("é"));
-  EXPECT_EQ(Cp932ToUtf8Lossy("a\x81"), "a\xEF\xBF\xBD");
-  EXPECT_EQ(Cp932ToUtf8Lossy("\xFF" "b" + Sjis("表")), "\xEF\xBF\xBD" "b表");
+TEST(RealHeadlines, AHeadlineSurvivesEveryEncodingAtOnce) {
+  const std::string sjis = Sjis("【速報】東京・大手町で「ソ連」展（入場無料）ｶﾀｶﾅ & ASCII 2026\r\n");
+  const std::string utf8 = "【速報】東京・大手町で「ソ連」展（入場無料）ｶﾀｶﾅ & ASCII 2026\r\n";
+  EXPECT_EQ(ShowHex(Utf8ToSjis(utf8)), ShowHex(sjis));
+  EXPECT_EQ(Cp932ToUtf8(sjis), utf8);
+  EXPECT_EQ(Cp932ToUtf8Lossy(sjis), utf8);
+}
+
+TEST(CodePage, ConvertsTheProgramsOwnTexts) {
+  EXPECT_EQ(ShowHex(Sjis("接続中...")), "90 DA 91 B1 92 86 2E 2E 2E");
+  EXPECT_EQ(ShowHex(Sjis("表示")), "95 5C 8E A6");
+  EXPECT_EQ(Sjis(""), "");
   EXPECT_THROW(Sjis("é"), std::logic_error);
-  EXPECT_EQ(Utf16ToCp932(u"A\u3042\xD800"), std::optional<std::string>(Hex("41 82 A0 3F")));
+  EXPECT_THROW(Sjis("\xE3\x81"), std::logic_error);
+}
+
+TEST(CodePage, StrictConversionsRefuseWhatTheyCannotCarry) {
+  EXPECT_EQ(Cp932ToUtf8(Sjis("表示")), "表示");
+  EXPECT_EQ(Cp932ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(Cp932ToUtf8(""), "");
+  EXPECT_FALSE(Cp932ToUtf8("\x81"));      // a lead byte without its trail
+  EXPECT_FALSE(Cp932ToUtf8("\x81\x20"));  // a trail byte out of range
+  EXPECT_FALSE(Utf8ToCp932("\xC3"));
+  EXPECT_FALSE(Utf8ToCp932("\xED\xA0\x80"));  // an encoded surrogate is no UTF-8
+  EXPECT_FALSE(Utf8ToCp932("a\xC3\xA9"));
+  EXPECT_EQ(Utf8ToCp932("ｱ"), "\xB1");
+}
+
+TEST(CodePage, LossyDecodingMarksEveryBadByteAndGoesOn) {
+  const Row rows[] = {
+      {"61 81", "61 EF BF BD"},
+      {"FF 62 95 5C", "EF BF BD 62 E8 A1 A8"},
+      {"81 20 41", "EF BF BD 20 41"},
+      {"FF FF", "EF BF BD EF BF BD"},
+      {"", ""},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(ShowHex(Cp932ToUtf8Lossy(Hex(row.input))), row.expected) << row.input;
+}
+
+TEST(CodePage, Utf16UnitsWithoutACharacterBecomeOneQuestionMarkEach) {
+  struct Case {
+    std::u16string units;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {u"", ""},
+      {u"A\u3042", "41 82 A0"},
+      {std::u16string{u'A', char16_t{0xD800}, u'B'}, "41 3F 42"},
+      {std::u16string{char16_t{0xDC00}, char16_t{0xD800}}, "3F 3F"},
+      {std::u16string(1, u'\0'), "00"},
+      {u"\u00E9\u3042\uFFFF", "3F 82 A0 3F"},
+      {u"\u301C\uFF5E", "81 60 81 60"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ShowHex(Utf16ToCp932(c.units).value()), c.expected);
+}
+
+TEST(CodePage, ALongTextIsNeverCutShort) {
+  const std::u16string units(100000, u'\u3042');
+  const auto sjis = Utf16ToCp932(units);
+  ASSERT_TRUE(sjis);
+  ASSERT_EQ(sjis->size(), 200000u);
+  EXPECT_EQ(sjis->substr(199998), Hex("82 A0"));
+  std::string utf8;
+  for (int i = 0; i < 100000; ++i) utf8 += "あ";
+  EXPECT_EQ(Utf8ToSjis(utf8), *sjis);
+  EXPECT_EQ(Cp932ToUtf8Lossy(*sjis), utf8);
 }
 
 }  // namespace
