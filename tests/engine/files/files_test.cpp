@@ -1,12 +1,15 @@
 // Whole-file I/O, atomic replacement, line files, file names and the history files.
 #include <gtest/gtest.h>
-
-#include <fstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <functional>
+#include <random>
 
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
@@ -16,6 +19,21 @@
 namespace korinbo {
 namespace {
 
+namespace fs = std::filesystem;
+
+// Runs the body in a child process and gives its exit status, or -1 when it did not end on its
+// own within the time (so that a hang fails the test instead of stalling it).
+int ExitStatusOfChild(const std::function<int()>& body, unsigned seconds = 10) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(seconds);
+    _exit(body());
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 class Files : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -23,17 +41,27 @@ class Files : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  void Write(const std::filesystem::path& path, std::string_view bytes) {
+  void TearDown() override { fs::remove_all(dir_); }
+  static void Write(const fs::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  std::vector<std::string> Names() {
+  static std::string Read(const fs::path& path) { return ReadFileBytes(path).value_or("<missing>"); }
+  std::vector<std::string> Names() const { return NamesIn(dir_); }
+  static std::vector<std::string> NamesIn(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::filesystem::path dir_;
+  static std::string ErrorText(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const FileError& error) {
+      return error.what();
+    }
+    return "<no error>";
+  }
+  fs::path dir_;
 };
 
 TEST(SplitLines, SplitsAtEveryKindOfLineEnd) {
@@ -46,120 +74,300 @@ TEST(SplitLines, SplitsAtEveryKindOfLineEnd) {
       {"a", {"a"}},
       {"a\r\nb", {"a", "b"}},
       {"a\r\n", {"a"}},
+      {"a\r", {"a"}},
+      {"a\n", {"a"}},
       {"a\rb\nc", {"a", "b", "c"}},
       {"a\n\rb", {"a", "", "b"}},  // LF CR is two breaks
+      {"a\r\r\nb", {"a", "", "b"}},
       {"\r\n\r\n", {"", ""}},
+      {"\n", {""}},
+      {"\r\n\n", {"", ""}},
+      {"a\r\nb\r\n\r\n", {"a", "b", ""}},
       {std::string("a\r\nb\0c\r\nd", 9), {"a", "b"}},
+      {std::string("\0a", 2), {}},
+      {std::string("a\r\0\nb", 5), {"a"}},
+      // A Shift_JIS trail byte is no line end, and bytes above 7F stay as they are.
+      {"\x95\x5C\r\n\x81\x40", {"\x95\x5C", "\x81\x40"}},
   };
   for (const auto& c : cases) EXPECT_EQ(SplitLines(c.text), c.lines) << c.text;
-  EXPECT_EQ(JoinLines({"a", "", "b"}), "a\r\n\r\nb\r\n");
-  EXPECT_EQ(JoinLines({}), "");
 }
 
-TEST_F(Files, ReadingAMissingFileGivesNothingAndAFolderIsAnError) {
+TEST(JoinLines, PutsCrLfAfterEveryLine) {
+  EXPECT_EQ(JoinLines({"a", "", "b"}), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(JoinLines({""}), "\r\n");
+  EXPECT_EQ(JoinLines({}), "");
+  const std::vector<std::string> lines{"http://a.example/1", "", Sjis("見出し")};
+  EXPECT_EQ(SplitLines(JoinLines(lines)), lines);
+}
+
+TEST_F(Files, ReadingAMissingFileGivesNothing) {
   EXPECT_FALSE(ReadFileBytes(dir_ / "missing"));
-  EXPECT_FALSE(ReadFileBytes(dir_ / "missing" / "below"));
-  std::filesystem::create_directory(dir_ / "folder");
-  EXPECT_THROW(ReadFileBytes(dir_ / "folder"), FileError);
-  Write(dir_ / "f", std::string("a\0b", 3));
-  EXPECT_EQ(ReadFileBytes(dir_ / "f"), std::optional<std::string>(std::string("a\0b", 3)));
+  Write(dir_ / "plain", "x");
+  EXPECT_FALSE(ReadFileBytes(dir_ / "plain" / "below"));
+  fs::create_symlink("nowhere", dir_ / "dangling");
+  EXPECT_FALSE(ReadFileBytes(dir_ / "dangling"));
+}
+
+TEST_F(Files, ReadingGivesEveryByte) {
+  Write(dir_ / "f", std::string("a\0b\r\n\xFF", 6));
+  EXPECT_EQ(Read(dir_ / "f"), std::string("a\0b\r\n\xFF", 6));
+  Write(dir_ / "empty", "");
+  EXPECT_EQ(ReadFileBytes(dir_ / "empty"), std::optional<std::string>(""));
+  const std::string big(300000, 'z');
+  Write(dir_ / "big", big);
+  EXPECT_EQ(Read(dir_ / "big"), big);
+}
+
+TEST_F(Files, AFolderOrADeviceIsAnErrorThatNamesIt) {
+  fs::create_directory(dir_ / "folder");
+  EXPECT_EQ(ErrorText([&] { ReadFileBytes(dir_ / "folder"); }),
+            Sjis("ファイル ") + (dir_ / "folder").string() + Sjis(" を開けません"));
+  // /dev/zero never ends: reading it must fail at once, not fill the memory.
+  EXPECT_EQ(ExitStatusOfChild([] {
+              try {
+                ReadFileBytes("/dev/zero");
+              } catch (const FileError&) {
+                return 3;
+              }
+              return 0;
+            }),
+            3);
+}
+
+TEST_F(Files, AFifoWithoutAWriterReadsAsEmpty) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  const fs::path fifo = dir_ / "fifo";
+  EXPECT_EQ(ExitStatusOfChild([&] { return ReadFileBytes(fifo) == std::optional<std::string>("") ? 3 : 0; }),
+            3);
 }
 
 TEST_F(Files, ReplacingWritesTheNewBytesAndLeavesNoTemporaryFile) {
   Write(dir_ / "log.txt", "old");
-  std::filesystem::permissions(dir_ / "log.txt", std::filesystem::perms(0640));
-  ReplaceFileAtomically(dir_ / "log.txt", "new");
-  EXPECT_EQ(ReadFileBytes(dir_ / "log.txt").value(), "new");
-  EXPECT_EQ(std::filesystem::status(dir_ / "log.txt").permissions(), std::filesystem::perms(0640));
+  fs::permissions(dir_ / "log.txt", fs::perms(0640));
+  ReplaceFileAtomically(dir_ / "log.txt", std::string("new\0\r\n", 6));
+  EXPECT_EQ(Read(dir_ / "log.txt"), std::string("new\0\r\n", 6));
+  EXPECT_EQ(fs::status(dir_ / "log.txt").permissions(), fs::perms(0640));
+  ReplaceFileAtomically(dir_ / "log.txt", "");
+  EXPECT_EQ(Read(dir_ / "log.txt"), "");
   EXPECT_EQ(Names(), std::vector<std::string>{"log.txt"});
 }
 
-TEST_F(Files, ReplacingThroughASymbolicLinkKeepsTheLink) {
-  Write(dir_ / "real.txt", "old");
-  std::filesystem::create_symlink("real.txt", dir_ / "link.txt");
+TEST_F(Files, ANewFileGetsThePermissionsOfTheUmask) {
+  const mode_t old_mask = umask(027);
+  ReplaceFileAtomically(dir_ / "new.txt", "x");
+  umask(old_mask);
+  EXPECT_EQ(fs::status(dir_ / "new.txt").permissions(), fs::perms(0640));
+  EXPECT_EQ(Read(dir_ / "new.txt"), "x");
+}
+
+TEST_F(Files, ReplacingKeepsTheOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+  Write(dir_ / "owned.txt", "old");
+  ASSERT_EQ(chown((dir_ / "owned.txt").c_str(), 4321, 4322), 0);
+  ReplaceFileAtomically(dir_ / "owned.txt", "new");
+  struct stat info {};
+  ASSERT_EQ(stat((dir_ / "owned.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 4321u);
+  EXPECT_EQ(info.st_gid, 4322u);
+}
+
+TEST_F(Files, ReplacingThroughSymbolicLinksKeepsTheLinks) {
+  fs::create_directory(dir_ / "data");
+  Write(dir_ / "data" / "real.txt", "old");
+  fs::create_symlink("data/real.txt", dir_ / "middle.txt");
+  fs::create_symlink(dir_ / "middle.txt", dir_ / "link.txt");
   ReplaceFileAtomically(dir_ / "link.txt", "new");
-  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.txt"));
-  EXPECT_EQ(ReadFileBytes(dir_ / "real.txt").value(), "new");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / "link.txt")));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / "middle.txt")));
+  EXPECT_EQ(Read(dir_ / "data" / "real.txt"), "new");
+  EXPECT_EQ(NamesIn(dir_ / "data"), std::vector<std::string>{"real.txt"});
+  // A link to a file that is not there yet creates that file.
+  fs::create_symlink("data/later.txt", dir_ / "later.txt");
+  ReplaceFileAtomically(dir_ / "later.txt", "made");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / "later.txt")));
+  EXPECT_EQ(Read(dir_ / "data" / "later.txt"), "made");
+}
+
+TEST_F(Files, ALoopOfLinksIsAnErrorAndStaysALoop) {
+  fs::create_symlink("b", dir_ / "a");
+  fs::create_symlink("a", dir_ / "b");
+  EXPECT_THROW(ReplaceFileAtomically(dir_ / "a", "new"), FileError);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / "a")));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(Files, AFailedReplaceReportsTheFileAndKeepsWhatWasThere) {
-  // A folder in the file's place, and a file in its folder's place: root can write neither.
-  std::filesystem::create_directory(dir_ / "getdata.txt");
-  try {
-    ReplaceFileAtomically(dir_ / "getdata.txt", "new");
-    ADD_FAILURE() << "no error";
-  } catch (const FileError& error) {
-    EXPECT_EQ(std::string(error.what()), Sjis("ファイル ") + (dir_ / "getdata.txt").string() + Sjis(" を作成できません"));
-  }
+  // A folder in the file's place, a file in its folder's place, a folder that is not there:
+  // root can write none of them.
+  fs::create_directory(dir_ / "getdata.txt");
+  Write(dir_ / "getdata.txt" / "inside", "kept");
+  EXPECT_EQ(ErrorText([&] { ReplaceFileAtomically(dir_ / "getdata.txt", "new"); }),
+            Sjis("ファイル ") + (dir_ / "getdata.txt").string() + Sjis(" を作成できません"));
   Write(dir_ / "plain", "x");
   EXPECT_THROW(ReplaceFileAtomically(dir_ / "plain" / "logdata.txt", "new"), FileError);
-  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "getdata.txt"));
+  EXPECT_THROW(ReplaceFileAtomically(dir_ / "absent" / "logdata.txt", "new"), FileError);
+  EXPECT_EQ(Read(dir_ / "getdata.txt" / "inside"), "kept");
+  EXPECT_EQ(Read(dir_ / "plain"), "x");
   EXPECT_EQ(Names(), (std::vector<std::string>{"getdata.txt", "plain"}));
+  EXPECT_EQ(NamesIn(dir_ / "getdata.txt"), std::vector<std::string>{"inside"});
 }
 
 TEST_F(Files, AFullDiskLeavesTheOldFileWhole) {
   Write(dir_ / "logdata.txt", "old contents");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // A file-size limit stands in for a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    try {
-      ReplaceFileAtomically(dir_ / "logdata.txt", std::string(100000, 'x'));
-    } catch (const FileError&) {
-      _exit(3);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-  EXPECT_EQ(ReadFileBytes(dir_ / "logdata.txt").value(), "old contents");
+  const fs::path file = dir_ / "logdata.txt";
+  // A file-size limit stands in for a full disk.
+  EXPECT_EQ(ExitStatusOfChild([&] {
+              std::signal(SIGXFSZ, SIG_IGN);
+              const rlimit limit{4096, 4096};
+              setrlimit(RLIMIT_FSIZE, &limit);
+              try {
+                ReplaceFileAtomically(file, std::string(100000, 'x'));
+              } catch (const FileError&) {
+                return 3;
+              }
+              return 0;
+            }),
+            3);
+  EXPECT_EQ(Read(dir_ / "logdata.txt"), "old contents");
   EXPECT_EQ(Names(), std::vector<std::string>{"logdata.txt"});
+}
+
+TEST_F(Files, ALongNameStillGetsItsTemporaryFile) {
+  const std::string name(250, 'n');
+  ReplaceFileAtomically(dir_ / name, "long");
+  EXPECT_EQ(Read(dir_ / name), "long");
+  EXPECT_EQ(Names(), std::vector<std::string>{name});
+}
+
+TEST_F(Files, ErrorTextsGiveTheNameInShiftJis) {
+  const std::string raw = Sjis("取得.txt");  // copied from Windows
+  fs::create_directory(dir_ / "国内");
+  fs::create_directory(dir_ / "国内" / raw);
+  EXPECT_EQ(ErrorText([&] { ReplaceFileAtomically(dir_ / "国内" / raw, "x"); }),
+            Sjis("ファイル ") + dir_.string() + Sjis("/国内/取得.txt を作成できません"));
+  EXPECT_EQ(SjisPathText(dir_ / "国内" / "取得.txt"), dir_.string() + Sjis("/国内/取得.txt"));
+  EXPECT_EQ(SjisPathText("relative/a.txt"), "relative/a.txt");
+}
+
+TEST(SjisFromNativeName, ConvertsUtf8AndKeepsRawShiftJis) {
+  const std::string sjis = Sjis("国内_毎日.txt");
+  EXPECT_EQ(SjisFromNativeName("国内_毎日.txt"), sjis);
+  EXPECT_EQ(SjisFromNativeName(sjis), sjis);
+  EXPECT_EQ(SjisFromNativeName("plain.txt"), "plain.txt");
+  EXPECT_EQ(SjisFromNativeName(""), "");
+  // UTF-8 that CP932 cannot hold is taken as the bytes it is.
+  EXPECT_EQ(SjisFromNativeName("caf\xC3\xA9.txt"), "caf\xC3\xA9.txt");
 }
 
 TEST_F(Files, ShiftJisNamesFindUtf8AndRawSpellings) {
   const std::string name = Sjis("国内_毎日.txt");
-  EXPECT_EQ(PathInDirectory(dir_, name), dir_ / "国内_毎日.txt");
-  Write(dir_ / name, "raw");  // copied from Windows: the name's bytes are Shift_JIS
+  EXPECT_EQ(PathInDirectory(dir_, name), dir_ / "国内_毎日.txt");  // the spelling of new files
+  Write(dir_ / name, "raw");
   EXPECT_EQ(PathInDirectory(dir_, name), dir_ / name);
   Write(dir_ / "国内_毎日.txt", "utf8");
   EXPECT_EQ(PathInDirectory(dir_, name), dir_ / "国内_毎日.txt");
-  EXPECT_EQ(SjisFromNativeName("国内_毎日.txt"), name);
-  EXPECT_EQ(SjisFromNativeName(name), name);
-  EXPECT_EQ(SjisFromNativeName("plain.txt"), "plain.txt");
+  EXPECT_EQ(PathInDirectory(dir_, "logdata.txt"), dir_ / "logdata.txt");
+  // Not Shift_JIS at all: the raw bytes.
+  EXPECT_EQ(PathInDirectory(dir_, "\xFF.txt"), dir_ / "\xFF.txt");
+}
+
+TEST_F(Files, ANameWithSeveralUtf8SpellingsIsFoundByWhatItGivesInShiftJis) {
+  // U+301C WAVE DASH and U+2212 MINUS SIGN, as Linux input methods write them; CP932 gives
+  // 81 60 and 81 7C, which read back as U+FF5E and U+FF0D.
+  const std::string native = "ニュース\u301C速報\u2212夕刊.txt";
+  Write(dir_ / native, "site");
+  Write(dir_ / "other.txt", "");
+  const std::string sjis = SjisFromNativeName(native);
+  EXPECT_EQ(sjis, Sjis("ニュース～速報－夕刊.txt"));
+  EXPECT_EQ(PathInDirectory(dir_, sjis), dir_ / native);
+  EXPECT_EQ(Read(PathInDirectory(dir_, sjis)), "site");
+  // A name that is not there still gives the UTF-8 spelling.
+  EXPECT_EQ(PathInDirectory(dir_, Sjis("無い～.txt")), dir_ / "無い～.txt");
 }
 
 TEST_F(Files, HistoryFilesReadAndWriteAsLines) {
   EXPECT_TRUE(LoadHistory(dir_, kSeenLogName).empty());
+  EXPECT_EQ(Names(), std::vector<std::string>{});  // reading creates nothing
   Write(dir_ / "logdata.txt", std::string("a\rb\nc\r\n\0junk", 12));
   EXPECT_EQ(LoadHistory(dir_, kSeenLogName), (std::vector<std::string>{"a", "b", "c"}));
-  SaveHistory(dir_, kSeenLogName, {"x", "y"});
-  EXPECT_EQ(ReadFileBytes(dir_ / "logdata.txt").value(), "x\r\ny\r\n");
+  SaveHistory(dir_, kSeenLogName, {"x", "", "y"});
+  EXPECT_EQ(Read(dir_ / "logdata.txt"), "x\r\n\r\ny\r\n");
   SaveHistory(dir_, kSeenLogName, {});
-  EXPECT_EQ(ReadFileBytes(dir_ / "logdata.txt").value(), "");
+  EXPECT_EQ(Read(dir_ / "logdata.txt"), "");
+  EXPECT_TRUE(LoadHistory(dir_, kSeenLogName).empty());
+}
+
+TEST_F(Files, HistoryFilesThatCannotBeReadOrWrittenAreErrors) {
+  fs::create_directory(dir_ / "logdata.txt");
+  EXPECT_THROW(LoadHistory(dir_, kSeenLogName), FileError);
+  EXPECT_EQ(ErrorText([&] { SaveHistory(dir_, kSeenLogName, {"a"}); }),
+            Sjis("ファイル ") + (dir_ / "logdata.txt").string() + Sjis(" を作成できません"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "logdata.txt"));
 }
 
 TEST(HistoryContains, IsASubstringTestOfTheJoinedText) {
   const std::vector<std::string> lines{"http://a.example/12", "b"};
-  EXPECT_TRUE(HistoryContains(lines, "http://a.example/1"));
-  EXPECT_FALSE(HistoryContains(lines, "http://a.example/123"));
-  EXPECT_TRUE(HistoryContains(lines, "12\r\nb"));
-  EXPECT_TRUE(HistoryContains(lines, "b\r\n"));
+  struct Case {
+    std::string link;
+    bool present;
+  };
+  const Case cases[] = {
+      {"http://a.example/12", true},
+      {"http://a.example/1", true},  // a part of a longer stored link
+      {"a.example", true},
+      {"http://a.example/123", false},
+      {"12\r\nb", true},  // across the line end
+      {"2\r", true},
+      {"b\r\n", true},
+      {"\r\n\r\n", false},
+      {"b\r\nh", false},  // nothing follows the last line end
+      {"", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HistoryContains(lines, c.link), c.present) << c.link;
   EXPECT_FALSE(HistoryContains({}, "b"));
+  EXPECT_TRUE(HistoryContains({"", ""}, "\r\n\r\n"));
+  EXPECT_TRUE(HistoryContains({"a", "b", "c"}, "a\r\nb\r\nc\r\n"));
+  EXPECT_TRUE(HistoryContains({"x", "\r", "y"}, "x\r\n\r\r\ny"));  // lines made in memory
 }
 
-TEST_F(Files, RecordingAVisitTwiceKeepsOneLine) {
+TEST(HistoryContains, AgreesWithASearchOfTheJoinedText) {
+  std::mt19937 random(1208);
+  const char alphabet[] = {'a', 'b', '\r', '\n'};
+  auto text = [&](std::size_t most) {
+    std::string t(random() % (most + 1), 'a');
+    for (char& c : t) c = alphabet[random() % (random() % 3 == 0 ? 4 : 2)];
+    return t;
+  };
+  for (int round = 0; round < 5000; ++round) {
+    std::vector<std::string> lines(random() % 5);
+    for (auto& line : lines) line = text(4);
+    const std::string link = text(8);
+    ASSERT_EQ(HistoryContains(lines, link), JoinLines(lines).find(link) != std::string::npos)
+        << "link " << testing::PrintToString(link) << " lines " << testing::PrintToString(lines);
+  }
+}
+
+TEST_F(Files, RecordingAVisitAppendsOnlyWhatIsNotPresent) {
   RecordVisit(dir_, "http://news.example/1.html");
   RecordVisit(dir_, "http://news.example/1.html");
   RecordVisit(dir_, "http://news.example/1");  // a part of a stored link: present
-  EXPECT_EQ(ReadFileBytes(dir_ / "visitdata.txt").value(), "http://news.example/1.html\r\n");
-  std::filesystem::remove(dir_ / "visitdata.txt");
-  std::filesystem::create_directory(dir_ / "visitdata.txt");
+  RecordVisit(dir_, "http://news.example/2.html");
+  EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://news.example/1.html\r\nhttp://news.example/2.html\r\n");
+}
+
+TEST_F(Files, RecordingAVisitAlwaysWritesTheLogBack) {
+  Write(dir_ / "visitdata.txt", "http://a/\nhttp://b/");
+  RecordVisit(dir_, "http://b/");
+  EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://a/\r\nhttp://b/\r\n");
+  RecordVisit(dir_, "/\r\nhttp://b");  // across a line end: present, nothing appended
+  EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://a/\r\nhttp://b/\r\n");
+}
+
+TEST_F(Files, AVisitLogThatCannotBeReadIsAnErrorAndNothingIsLost) {
+  fs::create_directory(dir_ / "visitdata.txt");
+  Write(dir_ / "visitdata.txt" / "keep", "k");
   EXPECT_THROW(RecordVisit(dir_, "http://x/"), FileError);
+  EXPECT_EQ(Read(dir_ / "visitdata.txt" / "keep"), "k");
 }
 
 }  // namespace
