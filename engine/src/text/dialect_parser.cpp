@@ -162,7 +162,7 @@ class Parser {
     if (frames_.size() > 1) Fail("missing ) for (", frames_.back().open_offset);
     CommitItem();
     CheckDeferred();
-    return Translation{std::move(out_), groups_};
+    return Translation{std::move(out_), groups_, prefix_end_, top_alternation_};
   }
 
  private:
@@ -182,6 +182,7 @@ class Parser {
     bool nullable = false;
     int backref = 0;
     ItemState state = ItemState::kBare;
+    bool literal = false;
   };
 
   struct PendingRepeat {
@@ -255,7 +256,14 @@ class Parser {
   }
 
   void CommitItem() {
-    if (item_.present) frames_.back().alt_nullable = frames_.back().alt_nullable && item_.nullable;
+    if (item_.present) {
+      frames_.back().alt_nullable = frames_.back().alt_nullable && item_.nullable;
+      if (prefix_open_ && frames_.size() == 1 && item_.literal && item_.state == ItemState::kBare) {
+        prefix_end_ = out_.size();
+      } else {
+        prefix_open_ = false;
+      }
+    }
     item_ = Item{};
   }
 
@@ -270,6 +278,7 @@ class Parser {
     std::string emitted;
     AppendLiteral(emitted, byte);
     Atom(emitted, false, next);
+    item_.literal = true;
   }
 
   void Quantify(unsigned long min, std::optional<unsigned long> max, std::size_t offset, std::size_t end,
@@ -358,6 +367,7 @@ class Parser {
     frame.saved = flags_;
     frame.number = groups_;
     frames_.push_back(frame);
+    prefix_open_ = false;
     out_ += '(';
     ++pos_;
   }
@@ -415,7 +425,10 @@ class Parser {
     }
     if (letters == 0) Fail("unsupported (?" + std::string(p_.substr(open + 2, q - open - 2)) + ")", open);
     CommitItem();  // a repetition right after an option setting has nothing before it
-    if (flags.caseless != flags_.caseless) out_ += flags.caseless ? "(?i)" : "(?-i)";
+    if (flags.caseless != flags_.caseless) {
+      prefix_open_ = false;
+      out_ += flags.caseless ? "(?i)" : "(?-i)";
+    }
     flags_ = flags;
     pos_ = q + 1;
   }
@@ -438,6 +451,8 @@ class Parser {
     Frame& frame = frames_.back();
     frame.some_alt_nullable = frame.some_alt_nullable || frame.alt_nullable;
     frame.alt_nullable = true;
+    if (frames_.size() == 1) top_alternation_ = true;
+    prefix_open_ = false;
     out_ += '|';
     ++pos_;
   }
@@ -605,6 +620,10 @@ class Parser {
   std::vector<std::optional<bool>> group_nullable_;
   std::vector<PendingRepeat> pending_repeats_;
   std::vector<BackRef> backrefs_;
+  // The leading run of plain literals at the top level, in the output.
+  bool prefix_open_ = true;
+  std::size_t prefix_end_ = 0;
+  bool top_alternation_ = false;
 };
 
 }  // namespace

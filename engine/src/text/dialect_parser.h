@@ -1,14 +1,9 @@
 #pragma once
 // Checks a dialect pattern and rewrites it as a PCRE2 pattern whose meaning does not depend on any
-// compile option: it begins with "(?s)", writes "^", "$", "\s", "\d", "\w" and every non-alphanumeric
-// byte out in full, and lets no option letter but "i" reach PCRE2. It also carries callouts "(?C)"
-// after every repetition and at every alternative; the matcher counts them to stop runaway matches,
-// and without a callout function they do nothing.
+// compile option (no ".", "^", "$" or option letter but "i" reaches PCRE2).
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace korinbo::dialect {
 
@@ -20,15 +15,13 @@ inline constexpr unsigned long kMaxRepeat = 65535;  // what PCRE2 takes in {n,m}
 struct Translation {
   std::string pcre2;
   int groups = 0;
-  // (offset in pcre2, offset in the dialect pattern) at the start of every translated item, in
-  // increasing order: maps a PCRE2 compile error back to the pattern the user wrote.
-  std::vector<std::pair<std::size_t, std::size_t>> offsets;
-
-  std::size_t DialectOffset(std::size_t pcre2_offset) const;
+  // Where in `pcre2` its leading run of single literal bytes ends (0: none), and whether the
+  // pattern has alternatives at the top level: the cheap part that a search check can follow.
+  std::size_t literal_prefix = 0;
+  bool top_alternation = false;
 };
 
-// Throws PatternError with the problem and its 0-based offset in the pattern. The pattern ends at its
-// first NUL byte, as every text of the program does.
+// Throws PatternError with the problem and its 0-based offset in the pattern.
 Translation Translate(std::string_view pattern);
 
 }  // namespace korinbo::dialect

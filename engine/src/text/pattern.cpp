@@ -25,22 +25,29 @@ constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
 constexpr PCRE2_SIZE kJitStackMax = 32 * 1024 * 1024;
 constexpr std::chrono::milliseconds kSearchBudget{4000};
 
-// Called by PCRE2 at every start position it tries: the pattern is compiled as "(?C1)(?:...)".
-constexpr std::string_view kStartCallout = "(?C1)(?:";
+// Called by PCRE2 at every start position that gets past the pattern's leading literal bytes.
+constexpr std::string_view kCallout = "(?C1)";
 constexpr int kBudgetSpent = -1000;  // our own callout result; PCRE2 passes it through
+constexpr uint32_t kMaxPairs = dialect::kMaxGroups + 1;
 
 using Clock = std::chrono::steady_clock;
 
+// The time one search loop may spend inside PCRE2. The clock is read by the callout only, so that a
+// search that passes few start positions costs no clock reads.
 struct Budget {
   std::chrono::nanoseconds left{kSearchBudget};
-  Clock::time_point deadline;
+  std::optional<Clock::time_point> started;  // when the current call first reached the callout
   unsigned calls = 0;
 };
 
 int CheckBudget(pcre2_callout_block*, void* data) {
   auto* budget = static_cast<Budget*>(data);
+  if (!budget->started) {
+    budget->started = Clock::now();
+    return 0;
+  }
   if (++budget->calls % 16 != 0) return 0;
-  return Clock::now() > budget->deadline ? kBudgetSpent : 0;
+  return Clock::now() - *budget->started > budget->left ? kBudgetSpent : 0;
 }
 
 constexpr std::size_t kSubstituteCacheSize = 8;
@@ -58,46 +65,63 @@ std::size_t TextLength(std::string_view text) {
   return nul == nullptr ? text.size() : static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
 }
 
+// What every search of a thread uses, whatever the pattern: match data for the most groups a pattern
+// can have, and a match context with the limits, the JIT stack and the budget callout. A visitor
+// may search again while a loop runs; nothing here is read across that call.
+struct MatchResources {
+  pcre2::MatchData data;
+  pcre2::MatchContext context;
+  pcre2::JitStack jit_stack;
+};
+
+MatchResources& ThreadResources() {
+  thread_local MatchResources resources = [] {
+    MatchResources made;
+    made.data.reset(pcre2_match_data_create(kMaxPairs, nullptr));
+    made.context.reset(pcre2_match_context_create(nullptr));
+    if (made.context) {
+      pcre2_set_match_limit(made.context.get(), kMatchLimit);
+      pcre2_set_depth_limit(made.context.get(), kDepthLimit);
+      pcre2_set_heap_limit(made.context.get(), kHeapLimitKib);
+      made.jit_stack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
+      if (made.jit_stack) pcre2_jit_stack_assign(made.context.get(), nullptr, made.jit_stack.get());
+    }
+    return made;
+  }();
+  if (!resources.data || !resources.context) throw PatternError("not enough memory to match the pattern");
+  return resources;
+}
+
+// The compiled form: the translation with the budget callout after its leading literals, or in
+// front of all alternatives.
+std::string WithCallout(const dialect::Translation& translation) {
+  if (translation.top_alternation) return std::string(kCallout) + "(?:" + translation.pcre2 + ")";
+  std::string compiled = translation.pcre2;
+  compiled.insert(translation.literal_prefix, kCallout);
+  return compiled;
+}
+
 }  // namespace
 
 struct Pattern::Impl {
   pcre2::Code code;
-  pcre2::MatchContext context;
-  pcre2::JitStack jit_stack;
   int groups = 0;
 
-  // What one search loop needs: its match data and its own copy of the match context, which carries
-  // the loop's time budget to the callout.
-  struct Searcher {
-    pcre2::MatchData data;
-    pcre2::MatchContext context;
-    Budget budget;
-  };
-
-  std::unique_ptr<Searcher> NewSearcher() const {
-    auto searcher = std::make_unique<Searcher>();
-    searcher->data.reset(pcre2_match_data_create_from_pattern(code.get(), nullptr));
-    searcher->context.reset(pcre2_match_context_copy(context.get()));
-    if (!searcher->data || !searcher->context) throw PatternError("not enough memory to match the pattern");
-    pcre2_set_callout(searcher->context.get(), CheckBudget, &searcher->budget);
-    return searcher;
-  }
-
   // One search from `from` over the first `length` bytes of `subject`; fills `match` on success.
-  bool Find(const char* subject, std::size_t length, std::size_t from, Searcher& searcher,
+  bool Find(const char* subject, std::size_t length, std::size_t from, Budget& budget,
             PatternMatch& match) const {
     if (from >= length) return false;  // a match never starts at the end of the text
-    const Clock::time_point began = Clock::now();
-    searcher.budget.deadline = began + searcher.budget.left;
-    pcre2_match_data* data = searcher.data.get();
-    const int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(subject), length, from, 0, data,
-                               searcher.context.get());
-    searcher.budget.left -= Clock::now() - began;
+    MatchResources& resources = ThreadResources();
+    pcre2_set_callout(resources.context.get(), CheckBudget, &budget);
+    budget.started.reset();
+    const int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(subject), length, from, 0,
+                               resources.data.get(), resources.context.get());
+    if (budget.started) budget.left -= Clock::now() - *budget.started;
     if (rc == PCRE2_ERROR_NOMATCH) return false;
     if (rc == kBudgetSpent) throw PatternError("the pattern takes too long to match");
     if (rc < 0) throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
-    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
-    const uint32_t pairs = pcre2_get_ovector_count(data);
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(resources.data.get());
+    const uint32_t pairs = pcre2_get_ovector_count(resources.data.get());
     if (ovector[0] >= length) return false;
     match.groups.assign(static_cast<std::size_t>(groups) + 1, MatchSpan{});
     for (std::size_t i = 0; i < match.groups.size() && i < pairs; ++i) {
@@ -112,25 +136,15 @@ struct Pattern::Impl {
 
 Pattern::Pattern(std::string_view dialect_pattern) : impl_(std::make_unique<Impl>()) {
   const dialect::Translation translation = dialect::Translate(dialect_pattern);
-  const std::string compiled = std::string(kStartCallout) + translation.pcre2 + ")";
+  const std::string compiled = WithCallout(translation);
   int error = 0;
   PCRE2_SIZE offset = 0;
   impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(compiled.data()), compiled.size(),
                                   kCompileOptions, &error, &offset, nullptr));
   if (!impl_->code) throw PatternError("the pattern cannot be compiled: " + ErrorText(error));
   impl_->groups = translation.groups;
-
-  impl_->context.reset(pcre2_match_context_create(nullptr));
-  if (!impl_->context) throw PatternError("not enough memory to compile the pattern");
-  pcre2_set_match_limit(impl_->context.get(), kMatchLimit);
-  pcre2_set_depth_limit(impl_->context.get(), kDepthLimit);
-  pcre2_set_heap_limit(impl_->context.get(), kHeapLimitKib);
-
   // Without JIT (not built in, or no executable memory) the interpreter matches alike.
-  if (pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE) == 0) {
-    impl_->jit_stack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
-    if (impl_->jit_stack) pcre2_jit_stack_assign(impl_->context.get(), nullptr, impl_->jit_stack.get());
-  }
+  (void)pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE);
 }
 
 Pattern::~Pattern() = default;
@@ -142,20 +156,19 @@ int Pattern::GroupCount() const { return impl_->groups; }
 std::optional<PatternMatch> Pattern::Search(std::string_view text, std::size_t from) const {
   const std::size_t length = TextLength(text);
   if (from >= length) return std::nullopt;
-  const auto searcher = impl_->NewSearcher();
+  Budget budget;
   PatternMatch match;
-  if (!impl_->Find(text.data(), length, from, *searcher, match)) return std::nullopt;
+  if (!impl_->Find(text.data(), length, from, budget, match)) return std::nullopt;
   return match;
 }
 
 void Pattern::ForEachMatch(std::string_view text,
                            const std::function<void(const PatternMatch&)>& visit) const {
   const std::size_t length = TextLength(text);
-  if (length == 0) return;
-  const auto searcher = impl_->NewSearcher();
+  Budget budget;  // one budget for the whole loop
   PatternMatch match;
   std::size_t from = 0;
-  while (impl_->Find(text.data(), length, from, *searcher, match)) {
+  while (impl_->Find(text.data(), length, from, budget, match)) {
     const std::size_t start = match.start();
     const std::size_t end = match.end();
     visit(match);

@@ -187,7 +187,10 @@ class TagRemover {
 std::string StripTags(std::string_view text) {
   const std::vector<std::string_view> tags = FindTags(text);
   if (tags.empty()) return WithoutLineBreaks(text);
-  if (text.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
+  // A caption with a few tags: one pass per tag is cheaper than building the index.
+  constexpr std::size_t kDirectWork = 4096;
+  if (tags.size() * text.size() <= kDirectWork ||
+      text.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
     std::string result(text);
     for (const std::string_view tag : tags) result = ReplaceAll(result, tag, "");
     return WithoutLineBreaks(result);

@@ -83,12 +83,13 @@ std::string StripTagsStepByStep(const std::string& input) {
 }
 
 TEST(StripTags, SameAsTheStepByStepAlgorithmOnRandomTexts) {
+  // Short captions with a few tags, and long ones with many.
   std::mt19937 random(20240613);
-  const std::string alphabets[] = {"<>ab", "<>a\r\n", "<<>ab/", "<>ab\0"s};
+  const std::string alphabets[] = {"<>ab", "<>a\r\n", "<<>ab/", "<>ab\0"s, "<>>a"};
   for (int i = 0; i < 20000; ++i) {
-    const std::string& alphabet = alphabets[i % 4];
+    const std::string& alphabet = alphabets[i % 5];
     std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    std::uniform_int_distribution<int> length(0, 30);
+    std::uniform_int_distribution<int> length(0, i % 2 == 0 ? 30 : 400);
     std::string input;
     for (int n = length(random); n > 0; --n) input += alphabet[pick(random)];
     ASSERT_EQ(StripTags(input), StripTagsStepByStep(input)) << "input: " << input;
