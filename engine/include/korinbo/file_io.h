@@ -10,12 +10,14 @@
 namespace korinbo {
 
 // The whole file; nullopt when it does not exist. Throws FileError ("ファイル %s を開けません")
-// when it exists but cannot be read.
+// when it exists but cannot be read, and for a directory or a device. A FIFO is read until its
+// writer closes it; one without a writer reads as empty.
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
 
 // Replaces the file atomically: a temporary file in the same folder, flushed to disk, then renamed
-// over the old one, so that the file is always either the old or the new one. Throws FileError
-// ("ファイル %s を作成できません") when it cannot, and the old file stays as it was.
+// over the old one, so that the file is always either the old or the new one. A symbolic link
+// stays a link and its target is replaced; an existing file keeps its owner and permissions.
+// Throws FileError ("ファイル %s を作成できません") when it cannot, and the old file stays as it was.
 void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // A line file's lines: split at CR LF, lone CR and lone LF; a final line break adds no empty line;
@@ -28,9 +30,11 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // name (a folder copied from Windows) is taken as the Shift_JIS bytes it is.
 std::string SjisFromNativeName(std::string_view native_name);
 // The file named by a Shift_JIS text inside dir: its UTF-8 spelling, or its raw bytes where only
-// a file of that spelling exists.
+// a file of that spelling exists, or else the entry whose SjisFromNativeName is that text (CP932
+// takes several UTF-8 spellings to one text, such as U+301C and U+FF5E). Where none exists, the
+// UTF-8 spelling, as a new file gets it.
 std::filesystem::path PathInDirectory(const std::filesystem::path& dir, std::string_view sjis_name);
-// A path for messages, in Shift_JIS.
+// A path for messages, in Shift_JIS, each name converted as SjisFromNativeName does.
 std::string SjisPathText(const std::filesystem::path& path);
 
 }  // namespace korinbo
