@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -91,6 +92,41 @@ TEST(SearchLoop, LongPageWithManyMatches) {
   EXPECT_EQ(count, rows);
 }
 
+TEST(SearchLoop, VisitorMaySearchAgain) {
+  // The extraction searches each matched text again from inside the loop.
+  const std::string page = "<a href=\"1\">one</a> <a href=\"2\">two</a> <a href=\"3\">three</a>";
+  const Pattern links("<a href=\"([^\"]+)\">([^<]+)</a>");
+  const Pattern vowels("[aeiou]");
+  Matches seen;
+  links.ForEachMatch(page, [&](const PatternMatch& match) {
+    const std::string whole = page.substr(match.start(), match.end() - match.start());
+    const auto inner = links.Search(whole);
+    ASSERT_TRUE(inner);
+    int count = 0;
+    vowels.ForEachMatch(whole, [&](const PatternMatch&) { ++count; });
+    seen.push_back(ExpandTemplate(page, match, "$1") + ExpandTemplate(whole, *inner, "$2") +
+                   std::to_string(count));
+  });
+  EXPECT_EQ(seen, (Matches{"1one5", "2two4", "3three5"}));
+}
+
+TEST(SearchLoop, OnePatternInSeveralThreads) {
+  std::string page;
+  for (int i = 0; i < 2000; ++i) page += "<b>" + std::to_string(i) + "</b>";
+  const Pattern pattern("<b>(\\d+)</b>");
+  auto sum = [&] {
+    long total = 0;
+    pattern.ForEachMatch(
+        page, [&](const PatternMatch& match) { total += std::stol(ExpandTemplate(page, match, "$1")); });
+    return total;
+  };
+  long results[4] = {};
+  std::vector<std::thread> threads;
+  for (long& result : results) threads.emplace_back([&] { result = sum(); });
+  for (std::thread& thread : threads) thread.join();
+  for (long result : results) EXPECT_EQ(result, 1999L * 2000 / 2);
+}
+
 TEST(PatternObject, MovesKeepTheCompiledPattern) {
   Pattern first("(b)");
   Pattern second(std::move(first));
@@ -138,16 +174,19 @@ TEST(MatchLimits, QuadraticScanFromManyStartsIsStopped) {
   // backtracks much, together they would take minutes.
   std::string text;
   while (text.size() < (1u << 20)) text += "<td>";
-  const Pattern pattern("<td>(.*?)</td>");
-  const auto took = Timed([&] {
-    try {
-      (void)pattern.Search(text);
-      ADD_FAILURE() << "no error";
-    } catch (const PatternError& error) {
-      EXPECT_NE(std::string(error.what()).find("too long"), std::string::npos) << error.what();
-    }
-  });
-  EXPECT_LT(took, kHangGuard);
+  for (const char* pattern : {"<td>(.*?)</td>", "[<]td>(.*?)</td>|^x"}) {
+    SCOPED_TRACE(pattern);
+    const Pattern compiled(pattern);
+    const auto took = Timed([&] {
+      try {
+        compiled.ForEachMatch(text, [](const PatternMatch&) {});
+        ADD_FAILURE() << "no error";
+      } catch (const PatternError& error) {
+        EXPECT_NE(std::string(error.what()).find("too long"), std::string::npos) << error.what();
+      }
+    });
+    EXPECT_LT(took, kHangGuard);
+  }
 }
 
 }  // namespace
