@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the window on the demo under a virtual X display, after fetching the
+# demo site whose headlines are in all three states.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+bash scripts/setup.sh
+if ! command -v xwd >/dev/null || ! command -v convert >/dev/null || ! convert -version 2>/dev/null | grep -q ImageMagick; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends x11-apps imagemagick >/dev/null
+fi
+build=$(realpath -m "${KORINBO_BUILD_DIR:-build/release}")
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORINBO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target korinbo korinbo-httpd
+
+work=$(mktemp -d)
+cp -r demo/. "$work/"
+# The settings select the site to show and size the window and its columns; a settings file of
+# the user's beside the program is put back afterwards.
+ini="$build/shell/korinbo.ini"
+[ -e "$ini" ] && cp "$ini" "$work/user.ini"
+printf '[Form]\r\nTop=0\r\nLeft=0\r\nWidth=900\r\nHeight=360\r\nLvWidth=190\r\nLv2Col0=400\r\nLv2Col1=150\r\nLv2Col2=330\r\nLastNews=%s\r\n' \
+  "$(printf '国内_朝日野新聞.txt' | iconv -f UTF-8 -t CP932)" > "$ini"
+
+display=:97
+Xvfb $display -screen 0 1000x420x24 >/dev/null 2>&1 &
+xvfb=$!
+"$build/tools/httpd/korinbo-httpd" --root "$root/demo/pages" --port 47810 >/dev/null &
+server=$!
+restore() {
+  kill $server $xvfb 2>/dev/null || true
+  if [ -e "$work/user.ini" ]; then cp "$work/user.ini" "$ini"; else rm -f "$ini"; fi
+  rm -rf "$work"
+}
+trap restore EXIT
+sleep 1
+(cd "$work" && DISPLAY=$display "$build/shell/korinbo") &
+app=$!
+sleep 3
+DISPLAY=$display xdotool key Return   # the tree has the focus with the last site selected: fetch it
+sleep 2
+sleep 1
+DISPLAY=$display xwd -root -silent | convert xwd:- -crop 900x360+0+0 +repage docs/screenshot.png
+kill $app 2>/dev/null || true
+wait $app 2>/dev/null || true
+echo "docs/screenshot.png"
