@@ -189,8 +189,9 @@ MainWindow::MainWindow(std::filesystem::path start_dir, std::filesystem::path se
                            static_cast<QObject*>(list_), static_cast<QObject*>(list_->viewport())}) {
     watched->installEventFilter(this);
   }
-  qApp->installEventFilter(
-      new EventHook(this, [this](QObject* watched, QEvent* event) { return HandleWheel(watched, event); }));
+  wheel_hook_ =
+      new EventHook(this, [this](QObject* watched, QEvent* event) { return HandleWheel(watched, event); });
+  qApp->installEventFilter(wheel_hook_);
   connect(list_, &QTreeWidget::itemSelectionChanged, this, &MainWindow::ShowSelectedRemark);
 
   images_ = LoadListImages(start_dir_);
@@ -203,6 +204,15 @@ MainWindow::~MainWindow() {
   } catch (...) {
     // A failing message box hook must not escape a destructor.
   }
+  // The panes go while this object is still whole: their last signals and events must not reach
+  // a window that is half destroyed.
+  delete wheel_hook_;
+  disconnect(list_, nullptr, this, nullptr);
+  for (QObject* watched : {static_cast<QObject*>(tree_), static_cast<QObject*>(tree_->viewport()),
+                           static_cast<QObject*>(list_), static_cast<QObject*>(list_->viewport())}) {
+    watched->removeEventFilter(this);
+  }
+  delete splitter_;
 }
 
 void MainWindow::CreateMenus() {

@@ -181,6 +181,7 @@ class MainWindow : public QMainWindow, public FetchWindow {
   QTreeWidget* tree_ = nullptr;
   QTreeWidget* list_ = nullptr;
   QSplitter* splitter_ = nullptr;
+  QObject* wheel_hook_ = nullptr;
   QLabel* status_ = nullptr;
   QMenu* category_menu_ = nullptr;
   QMenu* site_menu_ = nullptr;
