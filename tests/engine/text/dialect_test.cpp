@@ -127,6 +127,7 @@ TEST(DialectClasses, UpperCaseEscapesAndBAreLettersInsideAClass) {
       {R"([\]])", "a]", "]"},
       {R"([\\])", "a\\", "\\"},
       {R"([\z])", "az", "z"},
+      {R"([\1])", "a1", "1"},  // no back-reference inside a class
   });
 }
 
