@@ -14,11 +14,18 @@ namespace korinbo {
 // writer closes it; one without a writer reads as empty.
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
 
-// Replaces the file atomically: a temporary file in the same folder, flushed to disk, then renamed
-// over the old one, so that the file is always either the old or the new one. A symbolic link
+// Whether a replaced file must survive a power failure: flushed to disk before and after the
+// rename (user data), or only renamed, which already survives a crash or a kill of the program and
+// a full disk (files that every fetch rewrites and that cost nothing to lose, where a flush would
+// cost more than the rest of the fetch).
+enum class Durability { kFlushed, kRenamed };
+
+// Replaces the file atomically: a temporary file in the same folder, then renamed over the old
+// one, so that the file is always either the old or the new one. A symbolic link
 // stays a link and its target is replaced; an existing file keeps its owner and permissions.
 // Throws FileError ("ファイル %s を作成できません") when it cannot, and the old file stays as it was.
-void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           Durability durability = Durability::kFlushed);
 
 // A line file's lines: split at CR LF, lone CR and lone LF; a final line break adds no empty line;
 // everything from the first NUL byte on is dropped.

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "korinbo/file_io.h"
+
 namespace korinbo {
 
 inline constexpr std::string_view kSeenLogName = "logdata.txt";
@@ -16,7 +18,7 @@ inline constexpr std::size_t kSeenLogLimit = 1000;
 std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std::string_view file_name);
 // Replaces the file atomically with every line followed by CR LF. Throws FileError.
 void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_name,
-                 const std::vector<std::string>& lines);
+                 const std::vector<std::string>& lines, Durability durability = Durability::kFlushed);
 // True when the link occurs anywhere in the lines joined with CR LF, as a byte substring.
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link);
 // Appends the link to the visit log unless it is present, and writes the log back either way.

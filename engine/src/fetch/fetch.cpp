@@ -360,7 +360,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   page = ConvertByEncode(NormaliseLineEnds(page), site->encode);
   window_.SetTitle(kConverting);
   page = CutHeadlineArea(page, site->str_start, site->str_end);
-  SaveHistory(start_dir, kPageDumpName, SplitLines(page));
+  SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
   auto seen_log = LoadHistory(start_dir, kSeenLogName);
   const auto visit_log = LoadHistory(start_dir, kVisitLogName);
@@ -383,7 +383,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   if (seen_log.size() > kSeenLogLimit) {
     seen_log.erase(seen_log.begin(), seen_log.end() - static_cast<std::ptrdiff_t>(kSeenLogLimit));
   }
-  SaveHistory(start_dir, kSeenLogName, seen_log);
+  SaveHistory(start_dir, kSeenLogName, seen_log, Durability::kRenamed);
   return SiteOutcome::kCompleted;
 }
 

@@ -150,7 +150,7 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   return bytes;
 }
 
-void ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
+void ReplaceFileAtomically(const fs::path& path, std::string_view bytes, Durability durability) {
   const auto target = FollowLinks(path);
   if (!target) ThrowCannotCreate(path);
   auto [fd, temporary] = CreateTemporary(*target);
@@ -166,12 +166,13 @@ void ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
     }
     written = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
   }
-  written = written && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  written = written && WriteAll(fd.get(), bytes) && (durability == Durability::kRenamed || ::fsync(fd.get()) == 0);
   if (!fd.Close() || !written || ::rename(temporary.c_str(), target->c_str()) != 0) {
     ::unlink(temporary.c_str());
     ThrowCannotCreate(path);
   }
   // The rename itself reaches the disk with the folder.
+  if (durability == Durability::kRenamed) return;
   const fs::path folder = target->has_parent_path() ? target->parent_path() : fs::path(".");
   FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) ::fsync(dir.get());

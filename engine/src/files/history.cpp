@@ -53,8 +53,8 @@ std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std
 }
 
 void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_name,
-                 const std::vector<std::string>& lines) {
-  ReplaceFileAtomically(PathInDirectory(start_dir, file_name), JoinLines(lines));
+                 const std::vector<std::string>& lines, Durability durability) {
+  ReplaceFileAtomically(PathInDirectory(start_dir, file_name), JoinLines(lines), durability);
 }
 
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link) {

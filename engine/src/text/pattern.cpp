@@ -23,7 +23,7 @@ constexpr uint32_t kDepthLimit = 1'000'000;
 constexpr uint32_t kHeapLimitKib = 64 * 1024;
 constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
 constexpr PCRE2_SIZE kJitStackMax = 32 * 1024 * 1024;
-constexpr std::chrono::milliseconds kSearchBudget{4000};
+constexpr std::chrono::milliseconds kSearchBudget{1000};
 
 // Called by PCRE2 at every start position that gets past the pattern's leading literal bytes.
 constexpr std::string_view kCallout = "(?C1)";
