@@ -6,15 +6,18 @@
 
 #include "korinbo/settings.h"
 #include "main_window.h"
+#include "program.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // The tray icon keeps the program alive while the window is hidden; only closing ends it.
+  QApplication::setQuitOnLastWindowClosed(false);
   // The start directory is the working directory at start-up; every data file but the settings
   // file lives there.
   std::error_code error;
   std::filesystem::path start_dir = std::filesystem::current_path(error);
   if (error) start_dir = ".";
-  korinbo::MainWindow window(start_dir, korinbo::SettingsFilePath());
-  window.RunShowing();
+  korinbo::Program program(start_dir, korinbo::SettingsFilePath());
+  program.Start();
   return QApplication::exec();
 }
