@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QWindow>
 
 #include "korinbo/codepage.h"
 #include "qt_text.h"
@@ -157,6 +158,17 @@ unsigned VirtualKeyToKeysym(unsigned key_code) {
 
 GlobalHotKey::GlobalHotKey(QWidget* owner) : QObject(owner), owner_(owner) {
   if (QCoreApplication* app = QCoreApplication::instance()) app->installNativeEventFilter(this);
+  if (xcb_connection_t* connection = Connection()) {
+    static constexpr char kAtomName[] = "_KORINBO_HOTKEY_TIME";
+    XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, sizeof kAtomName - 1, kAtomName), nullptr));
+    if (atom) {
+      timestamp_atom_ = atom->atom;
+      receiver_ = std::make_unique<QWindow>();
+      receiver_->setObjectName(QStringLiteral("GlobalHotKeyReceiver"));
+      receiver_->create();
+    }
+  }
 }
 
 GlobalHotKey::~GlobalHotKey() {
@@ -171,6 +183,18 @@ void GlobalHotKey::Ungrab(const Grab& grab) {
   for (const Grab::Done& done : grab.done) {
     xcb_ungrab_key(connection, done.key_code, done.root, done.modifiers);
   }
+}
+
+bool GlobalHotKey::RequestTimestamp() {
+  xcb_connection_t* connection = Connection();
+  if (connection == nullptr || !receiver_ || timestamp_atom_ == 0) return false;
+  const auto window = static_cast<xcb_window_t>(receiver_->winId());
+  if (window == 0) return false;
+  // Appending nothing changes nothing but still reports the change, with the server's time.
+  xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, timestamp_atom_, XCB_ATOM_INTEGER, 32, 0,
+                      nullptr);
+  xcb_flush(connection);
+  return true;
 }
 
 bool GlobalHotKey::RegisterShortCut(int id, TShortCut shortcut) {
@@ -276,12 +300,24 @@ void GlobalHotKey::ReportError(const std::string& text) {
 }
 
 bool GlobalHotKey::nativeEventFilter(const QByteArray& event_type, void* message, qintptr* /*result*/) {
-  if (message == nullptr || grabs_.empty() || event_type != QByteArrayLiteral("xcb_generic_event_t")) {
-    return false;
-  }
+  if (message == nullptr || event_type != QByteArrayLiteral("xcb_generic_event_t")) return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
   const auto type = static_cast<std::uint8_t>(event->response_type & 0x7f);
-  if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
+
+  if (type == XCB_PROPERTY_NOTIFY && !waiting_.empty() && receiver_) {
+    const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
+    if (property->atom == timestamp_atom_ &&
+        property->window == static_cast<xcb_window_t>(receiver_->winId())) {
+      const int index = waiting_.front();
+      waiting_.pop_front();
+      QMetaObject::invokeMethod(
+          this, [this, index] { HotKeyPressed(index); }, Qt::QueuedConnection);
+    }
+    // Qt takes the time from it.
+    return false;
+  }
+
+  if ((type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) || grabs_.empty()) return false;
   // Key press and release events share one layout.
   const auto* key = static_cast<const xcb_key_press_event_t*>(message);
   for (const auto& [id, grab] : grabs_) {
@@ -292,10 +328,14 @@ bool GlobalHotKey::nativeEventFilter(const QByteArray& event_type, void* message
     const auto state = static_cast<std::uint16_t>(key->state & 0xff & ~grab->lock_mask);
     if (state != grab->modifiers) continue;
     if (type == XCB_KEY_PRESS) {
-      // After the event is handled: the handler may show message boxes or register again.
-      const int index = id;
-      QMetaObject::invokeMethod(
-          this, [this, index] { HotKeyPressed(index); }, Qt::QueuedConnection);
+      if (RequestTimestamp()) {
+        waiting_.push_back(id);
+      } else {
+        // After the event is handled: the handler may show message boxes or register again.
+        const int index = id;
+        QMetaObject::invokeMethod(
+            this, [this, index] { HotKeyPressed(index); }, Qt::QueuedConnection);
+      }
     }
     return true;
   }

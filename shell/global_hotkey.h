@@ -2,6 +2,8 @@
 // A system-wide hotkey: a key combination that reaches the program whichever window has the focus.
 // On X11 it is a key grab on the root window through the connection Qt already holds; elsewhere
 // (the offscreen platform, Wayland) there are no global hotkeys and every registration fails.
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +15,8 @@
 #include <QWidget>
 
 #include "korinbo/shortcut.h"
+
+class QWindow;
 
 namespace korinbo {
 
@@ -58,6 +62,8 @@ class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
   struct Grab;
   void Ungrab(const Grab& grab);
   void ReportError(const std::string& text);
+  // Asks the server for the time through a property change on the receiver window.
+  bool RequestTimestamp();
 
   QPointer<QWidget> owner_;
   bool activate_ = true;
@@ -65,6 +71,12 @@ class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
   ErrorReport error_report_;
   // By identifier; a failed registration leaves no entry.
   std::map<int, std::unique_ptr<Grab>> grabs_;
+  // A never-shown window of our own. A press goes to the handler only after a property change on
+  // it has come back, which hands Qt a current server time: the owner's activation then counts as
+  // following the key press (X refuses a focus change older than the last one).
+  std::unique_ptr<QWindow> receiver_;
+  std::uint32_t timestamp_atom_ = 0;
+  std::deque<int> waiting_;  // the pressed identifiers whose property change is on its way
 };
 
 // The X keysym of a Windows virtual-key code (US layout for punctuation); 0 for a code without one.
