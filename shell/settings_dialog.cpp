@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -84,6 +85,10 @@ SettingsDialog::SettingsDialog(Settings& settings, std::function<void()> hide_ma
   QWidget::setTabOrder(radio_button4_, radio_button5_);
 
   SetProxyFieldEnabled(false);
+  for (QRadioButton* button :
+       {radio_button1_, radio_button2_, radio_button3_, radio_button4_, radio_button5_}) {
+    button->installEventFilter(this);
+  }
 
   // Toggled rather than clicked: the rule holds for the arrow keys and for FormCreate as well.
   connect(radio_button1_, &QRadioButton::toggled, this, [this](bool on) {
@@ -178,6 +183,25 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
   // Closing a dialog that is not on screen (the program ending) shows nothing.
   if (isVisible()) FormClose();
   event->accept();
+}
+
+// Tab into a radio group lands on its selected button, as in any dialog of the platform.
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    auto* button = qobject_cast<QRadioButton*>(watched);
+    const auto reason = static_cast<QFocusEvent*>(event)->reason();
+    if (button != nullptr && !button->isChecked() &&
+        (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)) {
+      for (QRadioButton* sibling :
+           button->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+        if (sibling->isChecked()) {
+          sibling->setFocus(reason);
+          return true;
+        }
+      }
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void SettingsDialog::LeaveDialog() {

@@ -69,6 +69,7 @@ class SettingsDialog : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void SetProxyFieldEnabled(bool enabled);
