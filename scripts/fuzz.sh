@@ -19,10 +19,10 @@ for target in pattern convert site_definition profile shortcut; do
   mkdir -p "$work"
   echo "== fuzz_$target for ${seconds}s"
   if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
-      -artifact_prefix="fuzz/corpus/$target/crash-" -print_final_stats=1 "$work" "fuzz/corpus/$target" \
+      -artifact_prefix="fuzz/corpus/$target/" -print_final_stats=1 "$work" "fuzz/corpus/$target" \
       2> "$work.log"; then
     status=1
-    echo "fuzz_$target found a failure; see $work.log and fuzz/corpus/$target/crash-*"
+    echo "fuzz_$target found a failure; see $work.log and the crash-* file in fuzz/corpus/$target"
   fi
   grep -E '^stat::number_of_executed_units|^Done' "$work.log" || true
 done

@@ -61,6 +61,7 @@ std::string ErrorText(int code) {
 
 // The searched text ends at its first NUL byte.
 std::size_t TextLength(std::string_view text) {
+  if (text.empty()) return 0;  // an empty view may have no data at all, which memchr must not see
   const void* nul = std::memchr(text.data(), '\0', text.size());
   return nul == nullptr ? text.size() : static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
 }
