@@ -154,37 +154,24 @@ class GlobalHotKeyTest : public QObject {
     QTest::addColumn<unsigned>("key_code");
     QTest::addColumn<unsigned>("keysym");
     QTest::newRow("A") << 0x41u << 0x61u;
-    QTest::newRow("Z") << 0x5Au << 0x7Au;
     QTest::newRow("0") << 0x30u << 0x30u;
-    QTest::newRow("9") << 0x39u << 0x39u;
     QTest::newRow("keypad 0") << 0x60u << 0xffb0u;
-    QTest::newRow("keypad 9") << 0x69u << 0xffb9u;
     QTest::newRow("keypad *") << 0x6Au << 0xffaau;
     QTest::newRow("keypad /") << 0x6Fu << 0xffafu;
     QTest::newRow("F1") << 0x70u << 0xffbeu;
-    QTest::newRow("F12") << 0x7Bu << 0xffc9u;
     QTest::newRow("F24") << 0x87u << 0xffd5u;
     QTest::newRow("BkSp") << 0x08u << 0xff08u;
     QTest::newRow("Enter") << 0x0Du << 0xff0du;
     QTest::newRow("Esc") << 0x1Bu << 0xff1bu;
     QTest::newRow("Space") << 0x20u << 0x20u;
     QTest::newRow("PgUp") << 0x21u << 0xff55u;
-    QTest::newRow("PgDn") << 0x22u << 0xff56u;
-    QTest::newRow("Home") << 0x24u << 0xff50u;
-    QTest::newRow("Down") << 0x28u << 0xff54u;
-    QTest::newRow("Ins") << 0x2Du << 0xff63u;
     QTest::newRow("Del") << 0x2Eu << 0xffffu;
     QTest::newRow(";") << 0xBAu << 0x3bu;
-    QTest::newRow("=") << 0xBBu << 0x3du;
-    QTest::newRow("/") << 0xBFu << 0x2fu;
-    QTest::newRow("`") << 0xC0u << 0x60u;
     QTest::newRow("backslash") << 0xDCu << 0x5cu;
     QTest::newRow("'") << 0xDEu << 0x27u;
     QTest::newRow("no key 0") << 0x00u << 0u;
-    QTest::newRow("mouse button") << 0x01u << 0u;
     QTest::newRow("Shift itself") << 0x10u << 0u;
     QTest::newRow("F25") << 0x88u << 0u;
-    QTest::newRow("unassigned") << 0xFFu << 0u;
   }
   void KeysymsOfKeyCodes() {
     QFETCH(unsigned, key_code);
@@ -446,20 +433,6 @@ class GlobalHotKeyTest : public QObject {
     QVERIFY(PressFromOutside("ctrl+alt+k"));
     QTRY_COMPARE_WITH_TIMEOUT(calls, 3, 10000);
     QCOMPARE(reports.size(), std::size_t{2});
-  }
-
-  void HandlerCanReplaceItself() {
-    GlobalHotKey hotkey(nullptr);
-    int first = 0;
-    int second = 0;
-    hotkey.SetOnHotKey([&](GlobalHotKey& sender, int) {
-      ++first;
-      sender.SetOnHotKey([&](GlobalHotKey&, int) { ++second; });
-    });
-    hotkey.HotKeyPressed(1);
-    hotkey.HotKeyPressed(1);
-    QCOMPARE(first, 1);
-    QCOMPARE(second, 1);
   }
 
   // With Activate the owner comes to the front before the handler runs, also when another program

@@ -56,7 +56,6 @@ class KeyCombinationEditTest : public QObject {
     QTest::addColumn<int>("value");
     QTest::newRow("Ctrl+Alt+A") << 0x41u << (kHotKeyFlagControl | kHotKeyFlagAlt) << 49217;
     QTest::newRow("extended flag dropped") << 0x2Eu << (kHotKeyFlagControl | kHotKeyFlagExtended) << 0x402E;
-    QTest::newRow("all three") << 0x7Bu << (kHotKeyFlagShift | kHotKeyFlagControl | kHotKeyFlagAlt) << 0xE07B;
     QTest::newRow("only the low byte") << 0x141u << kHotKeyFlagAlt << 0x8041;
     QTest::newRow("nothing") << 0u << 0u << 0;
   }
@@ -83,13 +82,9 @@ class KeyCombinationEditTest : public QObject {
     const int keypad = Qt::KeypadModifier;
     using K = std::optional<unsigned>;
     QTest::newRow("A") << int{Qt::Key_A} << none << K{0x41};
-    QTest::newRow("Z") << int{Qt::Key_Z} << none << K{0x5A};
     QTest::newRow("0") << int{Qt::Key_0} << none << K{0x30};
-    QTest::newRow("9") << int{Qt::Key_9} << none << K{0x39};
     QTest::newRow("keypad 0") << int{Qt::Key_0} << keypad << K{0x60};
-    QTest::newRow("keypad 9") << int{Qt::Key_9} << keypad << K{0x69};
     QTest::newRow("F1") << int{Qt::Key_F1} << none << K{0x70};
-    QTest::newRow("F12") << int{Qt::Key_F12} << none << K{0x7B};
     QTest::newRow("F24") << int{Qt::Key_F24} << none << K{0x87};
     QTest::newRow("F25") << int{Qt::Key_F25} << none << K{};
     QTest::newRow("BkSp") << int{Qt::Key_Backspace} << none << K{0x08};
@@ -99,12 +94,8 @@ class KeyCombinationEditTest : public QObject {
     QTest::newRow("Esc") << int{Qt::Key_Escape} << none << K{0x1B};
     QTest::newRow("Space") << int{Qt::Key_Space} << none << K{0x20};
     QTest::newRow("PgUp") << int{Qt::Key_PageUp} << none << K{0x21};
-    QTest::newRow("PgDn") << int{Qt::Key_PageDown} << none << K{0x22};
-    QTest::newRow("End") << int{Qt::Key_End} << none << K{0x23};
     QTest::newRow("Home") << int{Qt::Key_Home} << none << K{0x24};
     QTest::newRow("Left") << int{Qt::Key_Left} << none << K{0x25};
-    QTest::newRow("Down") << int{Qt::Key_Down} << none << K{0x28};
-    QTest::newRow("Ins") << int{Qt::Key_Insert} << none << K{0x2D};
     QTest::newRow("Del") << int{Qt::Key_Delete} << none << K{0x2E};
     QTest::newRow("keypad Del without Num Lock") << int{Qt::Key_Delete} << keypad << K{0x2E};
     QTest::newRow("keypad 5 without Num Lock") << int{Qt::Key_Clear} << keypad << K{0x0C};
@@ -118,21 +109,13 @@ class KeyCombinationEditTest : public QObject {
     QTest::newRow("=") << int{Qt::Key_Equal} << none << K{0xBB};
     QTest::newRow("Shift+= is +") << int{Qt::Key_Plus} << none << K{0xBB};
     QTest::newRow(",") << int{Qt::Key_Comma} << none << K{0xBC};
-    QTest::newRow("-") << int{Qt::Key_Minus} << none << K{0xBD};
-    QTest::newRow(".") << int{Qt::Key_Period} << none << K{0xBE};
     QTest::newRow("/") << int{Qt::Key_Slash} << none << K{0xBF};
-    QTest::newRow("`") << int{Qt::Key_QuoteLeft} << none << K{0xC0};
     QTest::newRow("[") << int{Qt::Key_BracketLeft} << none << K{0xDB};
     QTest::newRow("backslash") << int{Qt::Key_Backslash} << none << K{0xDC};
-    QTest::newRow("]") << int{Qt::Key_BracketRight} << none << K{0xDD};
-    QTest::newRow("'") << int{Qt::Key_Apostrophe} << none << K{0xDE};
     QTest::newRow("Shift+1 is !") << int{Qt::Key_Exclam} << none << K{'1'};
     QTest::newRow("Shift+2 is @") << int{Qt::Key_At} << none << K{'2'};
     QTest::newRow("Shift+8 is *") << int{Qt::Key_Asterisk} << none << K{'8'};
-    QTest::newRow("Shift+0 is )") << int{Qt::Key_ParenRight} << none << K{'0'};
     QTest::newRow("Ctrl key") << int{Qt::Key_Control} << none << K{};
-    QTest::newRow("Shift key") << int{Qt::Key_Shift} << none << K{};
-    QTest::newRow("Alt key") << int{Qt::Key_Alt} << none << K{};
     QTest::newRow("unknown") << int{Qt::Key_unknown} << none << K{};
   }
   void QtKeys() {
@@ -228,27 +211,6 @@ class KeyCombinationEditTest : public QObject {
     QCOMPARE(int{edit.ShortCut()}, 49217);
     QCOMPARE(edit.text(), QStringLiteral("Ctrl+Alt+A"));
     QCOMPARE(edited.count(), 0);
-  }
-
-  void SetValueIsShownAsTheSettingsTextWritesIt_data() {
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("read_back");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Ctrl+Alt+A") << 49217 << 49217 << QStringLiteral("Ctrl+Alt+A");
-    QTest::newRow("bits 8-12") << (0x1F00 | 0x4041) << 0x4041 << QStringLiteral("Ctrl+A");
-    QTest::newRow("keypad digit") << 0x8060 << 0x8060 << QStringLiteral("Alt+0");
-    QTest::newRow("no name") << 0xC0FF << 0xC0FF << QString();
-    QTest::newRow("none") << 0 << 0 << QString();
-  }
-  void SetValueIsShownAsTheSettingsTextWritesIt() {
-    QFETCH(int, value);
-    QFETCH(int, read_back);
-    QFETCH(QString, text);
-    KeyCombinationEdit edit;
-    edit.SetShortCut(0x4042);
-    edit.SetShortCut(static_cast<TShortCut>(value));
-    QCOMPARE(int{edit.ShortCut()}, read_back);
-    QCOMPARE(edit.text(), text);
   }
 
   // Plain Tab, Enter and Esc go on to the window; typing, pasting and the field's editing keys

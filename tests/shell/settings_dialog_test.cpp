@@ -126,14 +126,6 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(text, caption);
   }
 
-  void DefaultAndCancelButtons() {
-    auto dialog = Make();
-    QVERIFY(dialog->button1()->isDefault());
-    QVERIFY(!dialog->button2()->isDefault());
-    QVERIFY(qobject_cast<KeyCombinationEdit*>(dialog->findChild<QWidget*>(QStringLiteral("HotKey1"))) !=
-            nullptr);
-  }
-
   // The focus chain runs Button1, Button2, then through the boxes in order, and round again.
   void TabOrder() {
     auto dialog = Make();
@@ -277,8 +269,6 @@ class SettingsDialogTest : public QObject {
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("click");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("Min kept") << QStringLiteral("Min") << 4 << 0 << QStringLiteral("Min");
-    QTest::newRow("Stop kept") << QStringLiteral("Stop") << 5 << 0 << QStringLiteral("Stop");
     QTest::newRow("Min to Stop") << QStringLiteral("Min") << 4 << 5 << QStringLiteral("Stop");
     QTest::newRow("Stop to Min") << QStringLiteral("Stop") << 5 << 4 << QStringLiteral("Min");
     QTest::newRow("STOP to Min") << QStringLiteral("STOP") << 0 << 4 << QStringLiteral("Min");
@@ -406,30 +396,6 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(dialog->hot_key1()->text(), QStringLiteral("Ctrl+Alt+A"));
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
     QCOMPARE(settings_.UseProxy, std::string("PROXY"));
-  }
-
-  void CancelChangesNoSetting() {
-    settings_.UseProxy = "PRECONFIG";
-    settings_.TaskWay = "Stop";
-    settings_.ProxyName = "a:1";
-    settings_.Shortcut = 0x4051;
-    auto dialog = Opened();
-    QTest::mouseClick(dialog->radio_button3(), Qt::LeftButton);
-    QTest::mouseClick(dialog->radio_button4(), Qt::LeftButton);
-    dialog->edit1()->setText(QStringLiteral("b:2"));
-    QTest::keyClick(dialog->hot_key1(), Qt::Key_Z, Qt::AltModifier);
-    dialog->Button2Click();
-    QCOMPARE(settings_.UseProxy, std::string("PRECONFIG"));
-    QCOMPARE(settings_.TaskWay, std::string("Stop"));
-    QCOMPARE(settings_.ProxyName, std::string("a:1"));
-    QCOMPARE(int{settings_.Shortcut}, 0x4051);
-  }
-
-  void OpeningHidesTheMainWindow() {
-    auto dialog = Opened();
-    QCOMPARE(hidings_, 1);
-    QCOMPARE(showings_, 0);
-    QVERIFY(dialog->isVisible());
   }
 
   // Every way out hides the dialog and shows the main window once.

@@ -144,14 +144,8 @@ class TrayResidencyTest : public QObject {
     const int minimise = int(SystemCommand::kMinimise);
     const int close = int(SystemCommand::kClose);
     const int other = int(SystemCommand::kOther);
-    QTest::newRow("Min, minimise") << QStringLiteral("Min") << minimise << true;
-    QTest::newRow("Min, close") << QStringLiteral("Min") << close << false;
     QTest::newRow("Min, other") << QStringLiteral("Min") << other << false;
-    QTest::newRow("Stop, minimise") << QStringLiteral("Stop") << minimise << false;
-    QTest::newRow("Stop, close") << QStringLiteral("Stop") << close << true;
     QTest::newRow("Stop, other") << QStringLiteral("Stop") << other << false;
-    QTest::newRow("stop, close") << QStringLiteral("stop") << close << false;
-    QTest::newRow("stop, minimise") << QStringLiteral("stop") << minimise << false;
     QTest::newRow("min, minimise") << QStringLiteral("min") << minimise << false;
     QTest::newRow("MIN, minimise") << QStringLiteral("MIN") << minimise << false;
     QTest::newRow("Min with a blank") << QStringLiteral("Min ") << minimise << false;
