@@ -111,14 +111,7 @@ class EventHook : public QObject {
 SiteTree SiteTreeWithoutFavourites(const std::filesystem::path& start_dir, std::string_view last_news) {
   SiteTree tree;
   tree.AddRoot(FavouritesRootText());
-  for (const auto& name : ListSiteFiles(start_dir / std::string(kSiteFolderName))) {
-    AddSiteToTree(tree, name);
-    if (name == last_news) {
-      SiteTreeNode* last = tree.roots.back().get();
-      while (!last->children.empty()) last = last->children.back().get();
-      tree.last_news_node = last;
-    }
-  }
+  AddSiteFolderToTree(tree, start_dir, last_news);
   return tree;
 }
 

@@ -45,6 +45,11 @@ SiteTree BuildSiteTree(const std::filesystem::path& start_dir, std::string_view 
 // equals the category gains the site). Returns the node that was added last.
 SiteTreeNode* AddSiteToTree(SiteTree& tree, std::string_view site_file_name);
 
+// The sites of the site folder below start_dir added to the tree by the matching rule, in
+// ascending byte order of the file names; the site whose file name equals last_news becomes
+// last_news_node. BuildSiteTree is the favourites root, its entries, then this.
+void AddSiteFolderToTree(SiteTree& tree, const std::filesystem::path& start_dir, std::string_view last_news);
+
 // The favourites file's text for the favourites root's children.
 std::string FavouritesFileText(const SiteTree& tree);
 

@@ -115,6 +115,11 @@ SiteTree BuildSiteTree(const std::filesystem::path& start_dir, std::string_view 
   if (const auto text = ReadFileBytes(PathInDirectory(start_dir, kFavouritesFileName))) {
     for (auto& line : SplitLines(*text)) favourites->AddChild(std::move(line));
   }
+  AddSiteFolderToTree(tree, start_dir, last_news);
+  return tree;
+}
+
+void AddSiteFolderToTree(SiteTree& tree, const std::filesystem::path& start_dir, std::string_view last_news) {
   for (const auto& name : ListSiteFiles(start_dir / std::string(kSiteFolderName))) {
     AddSiteToTree(tree, name);
     if (name == last_news) {
@@ -124,7 +129,6 @@ SiteTree BuildSiteTree(const std::filesystem::path& start_dir, std::string_view 
       tree.last_news_node = last;
     }
   }
-  return tree;
 }
 
 std::string FavouritesFileText(const SiteTree& tree) {
