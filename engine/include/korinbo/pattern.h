@@ -60,6 +60,13 @@ std::string TranslatePattern(std::string_view dialect_pattern);
 
 // A template expanded against a match of `subject`.
 std::string ExpandTemplate(std::string_view subject, const PatternMatch& match, std::string_view templ);
+// The same, appended to `out`; `subject` and `templ` must not lie within `out`.
+void AppendExpandedTemplate(std::string& out, std::string_view subject, const PatternMatch& match,
+                            std::string_view templ);
+// The same as a view: of `subject` when the template is one group reference such as "$2", else of
+// `scratch`, which it overwrites.
+std::string_view ExpandTemplateView(std::string& scratch, std::string_view subject, const PatternMatch& match,
+                                    std::string_view templ);
 
 // The template expanded against the first match of the pattern in the input; empty without a match.
 std::string PatternSubstitute(std::string_view input, std::string_view pattern, std::string_view templ);

@@ -162,7 +162,7 @@ class Parser {
     if (frames_.size() > 1) Fail("missing ) for (", frames_.back().open_offset);
     CommitItem();
     CheckDeferred();
-    return Translation{std::move(out_), groups_, prefix_end_, top_alternation_};
+    return Translation{std::move(out_), groups_, prefix_end_, std::move(prefix_bytes_), top_alternation_};
   }
 
  private:
@@ -183,6 +183,7 @@ class Parser {
     int backref = 0;
     ItemState state = ItemState::kBare;
     bool literal = false;
+    unsigned char byte = 0;  // a literal's byte
   };
 
   struct PendingRepeat {
@@ -260,6 +261,7 @@ class Parser {
       frames_.back().alt_nullable = frames_.back().alt_nullable && item_.nullable;
       if (prefix_open_ && frames_.size() == 1 && item_.literal && item_.state == ItemState::kBare) {
         prefix_end_ = out_.size();
+        prefix_bytes_ += static_cast<char>(item_.byte);
       } else {
         prefix_open_ = false;
       }
@@ -279,6 +281,7 @@ class Parser {
     AppendLiteral(emitted, byte);
     Atom(emitted, false, next);
     item_.literal = true;
+    item_.byte = byte;
   }
 
   void Quantify(unsigned long min, std::optional<unsigned long> max, std::size_t offset, std::size_t end,
@@ -623,6 +626,7 @@ class Parser {
   // The leading run of plain literals at the top level, in the output.
   bool prefix_open_ = true;
   std::size_t prefix_end_ = 0;
+  std::string prefix_bytes_;
   bool top_alternation_ = false;
 };
 

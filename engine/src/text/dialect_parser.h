@@ -18,6 +18,7 @@ struct Translation {
   // Where in `pcre2` its leading run of single literal bytes ends (0: none), and whether the
   // pattern has alternatives at the top level: the cheap part that a search check can follow.
   std::size_t literal_prefix = 0;
+  std::string literal_bytes;  // the bytes that leading run matches
   bool top_alternation = false;
 };
 

@@ -25,19 +25,31 @@ constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
 constexpr PCRE2_SIZE kJitStackMax = 32 * 1024 * 1024;
 constexpr std::chrono::milliseconds kSearchBudget{1000};
 
-// Called by PCRE2 at every start position that gets past the pattern's leading literal bytes.
+// Only the start positions that get past a pattern's leading literal bytes can cost much. A pattern
+// with such a prefix is searched in windows of start positions that hold at most this many of them,
+// and the clock is read between windows. A callout would do the same from inside PCRE2, but any
+// callout in a pattern makes its JIT code keep extra state for every capture and roughly doubles
+// the time of a typical headline pattern.
+constexpr std::size_t kPrefixStartsPerWindow = 32;
+constexpr std::size_t kMinWindow = 192;  // below this, the calls would cost more than the callout
+constexpr unsigned kWindowsPerClockRead = 4;
+
+// Otherwise PCRE2 calls us at every start position that gets past the pattern's leading literals.
 constexpr std::string_view kCallout = "(?C1)";
 constexpr int kBudgetSpent = -1000;  // our own callout result; PCRE2 passes it through
 constexpr uint32_t kMaxPairs = dialect::kMaxGroups + 1;
 
 using Clock = std::chrono::steady_clock;
 
-// The time one search loop may spend inside PCRE2. The clock is read by the callout only, so that a
-// search that passes few start positions costs no clock reads.
+// The time one search loop may spend. With the callout, only the time inside PCRE2 counts; the clock
+// is read by the callout only, so that a search that passes few start positions costs no clock
+// reads. A windowed search counts the time from its first clock read on.
 struct Budget {
   std::chrono::nanoseconds left{kSearchBudget};
   std::optional<Clock::time_point> started;  // when the current call first reached the callout
   unsigned calls = 0;
+  unsigned windows = 0;
+  std::optional<Clock::time_point> first_read;  // windowed searches
 };
 
 int CheckBudget(pcre2_callout_block*, void* data) {
@@ -48,6 +60,15 @@ int CheckBudget(pcre2_callout_block*, void* data) {
   }
   if (++budget->calls % 16 != 0) return 0;
   return Clock::now() - *budget->started > budget->left ? kBudgetSpent : 0;
+}
+
+// The smallest p with prefix[i] == prefix[i + p] wherever both exist: two occurrences of the prefix
+// are at least that far apart.
+std::size_t SmallestPeriod(std::string_view prefix) {
+  for (std::size_t p = 1; p < prefix.size(); ++p) {
+    if (prefix.substr(p) == prefix.substr(0, prefix.size() - p)) return p;
+  }
+  return prefix.size();
 }
 
 constexpr std::size_t kSubstituteCacheSize = 8;
@@ -107,20 +128,46 @@ std::string WithCallout(const dialect::Translation& translation) {
 struct Pattern::Impl {
   pcre2::Code code;
   int groups = 0;
+  std::size_t window = 0;  // 0: the code calls the budget callout
+
+  void Fail(int rc) const {
+    if (rc == kBudgetSpent) throw PatternError("the pattern takes too long to match");
+    throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
+  }
 
   // One search from `from` over the first `length` bytes of `subject`; fills `match` on success.
   bool Find(const char* subject, std::size_t length, std::size_t from, Budget& budget,
             PatternMatch& match) const {
     if (from >= length) return false;  // a match never starts at the end of the text
     MatchResources& resources = ThreadResources();
-    pcre2_set_callout(resources.context.get(), CheckBudget, &budget);
-    budget.started.reset();
-    const int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(subject), length, from, 0,
-                               resources.data.get(), resources.context.get());
-    if (budget.started) budget.left -= Clock::now() - *budget.started;
+    const auto* text = reinterpret_cast<PCRE2_SPTR>(subject);
+    int rc = 0;
+    if (window == 0) {
+      pcre2_set_callout(resources.context.get(), CheckBudget, &budget);
+      pcre2_set_offset_limit(resources.context.get(), PCRE2_UNSET);
+      budget.started.reset();
+      rc = pcre2_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get());
+      if (budget.started) budget.left -= Clock::now() - *budget.started;
+    } else {
+      pcre2_set_callout(resources.context.get(), nullptr, nullptr);
+      for (;;) {
+        if (++budget.windows % kWindowsPerClockRead == 0) {
+          const auto now = Clock::now();
+          if (!budget.first_read) {
+            budget.first_read = now;
+          } else if (now - *budget.first_read > budget.left) {
+            Fail(kBudgetSpent);
+          }
+        }
+        const std::size_t last_start = std::min(from + window - 1, length - 1);
+        pcre2_set_offset_limit(resources.context.get(), last_start);
+        rc = pcre2_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get());
+        if (rc != PCRE2_ERROR_NOMATCH || last_start == length - 1) break;
+        from = last_start + 1;
+      }
+    }
     if (rc == PCRE2_ERROR_NOMATCH) return false;
-    if (rc == kBudgetSpent) throw PatternError("the pattern takes too long to match");
-    if (rc < 0) throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
+    if (rc < 0) Fail(rc);
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(resources.data.get());
     const uint32_t pairs = pcre2_get_ovector_count(resources.data.get());
     if (ovector[0] >= length) return false;
@@ -137,13 +184,20 @@ struct Pattern::Impl {
 
 Pattern::Pattern(std::string_view dialect_pattern) : impl_(std::make_unique<Impl>()) {
   const dialect::Translation translation = dialect::Translate(dialect_pattern);
-  const std::string compiled = WithCallout(translation);
+  std::size_t window = 0;
+  if (!translation.top_alternation && !translation.literal_bytes.empty()) {
+    window = kPrefixStartsPerWindow * SmallestPeriod(translation.literal_bytes);
+    if (window < kMinWindow) window = 0;
+  }
+  const std::string compiled = window != 0 ? translation.pcre2 : WithCallout(translation);
+  const uint32_t options = kCompileOptions | (window != 0 ? PCRE2_USE_OFFSET_LIMIT : 0);
   int error = 0;
   PCRE2_SIZE offset = 0;
-  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(compiled.data()), compiled.size(),
-                                  kCompileOptions, &error, &offset, nullptr));
+  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(compiled.data()), compiled.size(), options,
+                                  &error, &offset, nullptr));
   if (!impl_->code) throw PatternError("the pattern cannot be compiled: " + ErrorText(error));
   impl_->groups = translation.groups;
+  impl_->window = window;
   // Without JIT (not built in, or no executable memory) the interpreter matches alike.
   (void)pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE);
 }
@@ -182,17 +236,43 @@ std::string TranslatePattern(std::string_view dialect_pattern) {
 }
 
 std::string ExpandTemplate(std::string_view subject, const PatternMatch& match, std::string_view templ) {
-  constexpr unsigned long kNoGroup = 15;  // numbers from here on give nothing
   std::string out;
-  auto append_group = [&](unsigned long number) {
-    if (number >= kNoGroup || number >= match.groups.size()) return;
-    const MatchSpan& span = match.groups[number];
-    if (!span.matched() || span.end < span.start) return;
-    const auto start = static_cast<std::size_t>(span.start);
-    const auto end = static_cast<std::size_t>(span.end);
-    if (end > subject.size()) return;
-    out.append(subject.substr(start, end - start));
-  };
+  AppendExpandedTemplate(out, subject, match, templ);
+  return out;
+}
+
+namespace {
+
+constexpr unsigned long kNoGroup = 15;  // group numbers from here on give nothing
+
+std::string_view GroupText(std::string_view subject, const PatternMatch& match, unsigned long number) {
+  if (number >= kNoGroup || number >= match.groups.size()) return {};
+  const MatchSpan& span = match.groups[number];
+  if (!span.matched() || span.end < span.start) return {};
+  const auto start = static_cast<std::size_t>(span.start);
+  const auto end = static_cast<std::size_t>(span.end);
+  if (end > subject.size()) return {};
+  return subject.substr(start, end - start);
+}
+
+}  // namespace
+
+std::string_view ExpandTemplateView(std::string& scratch, std::string_view subject, const PatternMatch& match,
+                                    std::string_view templ) {
+  if (templ.size() >= 2 && templ[0] == '$' &&
+      std::all_of(templ.begin() + 1, templ.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    unsigned long number = 0;
+    for (const char c : templ.substr(1)) number = std::min(number * 10 + static_cast<unsigned long>(c - '0'), kNoGroup);
+    return GroupText(subject, match, number);
+  }
+  scratch.clear();
+  AppendExpandedTemplate(scratch, subject, match, templ);
+  return scratch;
+}
+
+void AppendExpandedTemplate(std::string& out, std::string_view subject, const PatternMatch& match,
+                            std::string_view templ) {
+  auto append_group = [&](unsigned long number) { out.append(GroupText(subject, match, number)); };
   auto digits_from = [&](std::size_t at, std::size_t& end) {
     unsigned long number = 0;
     end = at;
@@ -241,7 +321,6 @@ std::string ExpandTemplate(std::string_view subject, const PatternMatch& match, 
       ++i;
     }
   }
-  return out;
 }
 
 std::string PatternSubstitute(std::string_view input, std::string_view pattern, std::string_view templ) {

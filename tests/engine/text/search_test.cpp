@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -169,13 +170,61 @@ TEST(MatchLimits, ShortBacktrackingStillMatches) {
   EXPECT_EQ(test::FirstMatch("(a|b)*c", std::string(200000, 'a') + "c"), std::string(200000, 'a') + "c");
 }
 
+TEST(SearchLoop, WindowsOfStartPositionsFindWhatOneSearchFinds) {
+  // A pattern with a long leading literal is searched a window of start positions at a time; the
+  // same pattern with an alternative that never matches is searched in one go.
+  std::mt19937 random(99);
+  const char* pieces[] = {"<li><a href=\"", "<li><a href=\"<li><a href=\"", "x", "\"", "\">", "</a>", "\r\n", "y"};
+  const char* patterns[] = {"<li><a href=\"([^\"]*)\">(.*?)</a>", "<li><a href=\"(x*)", "<li><a href=\"<li>(.?)"};
+  // A match is found wherever it starts, also right at or after the end of a window.
+  const Pattern short_prefix("<a hre(.)");
+  for (std::size_t at = 0; at < 1500; ++at) {
+    const std::string text = std::string(at, 'z') + "<a href" + std::string(at % 7, 'z');
+    const auto match = short_prefix.Search(text);
+    ASSERT_TRUE(match) << at;
+    EXPECT_EQ(match->start(), at);
+    EXPECT_EQ(AllMatches("<a hre(.)", text), Matches{std::to_string(at) + ":<a href"});
+  }
+  for (const char* pattern : patterns) {
+    const Pattern windowed(pattern);
+    const Pattern whole(std::string(pattern) + "|\\A\\Zq");
+    for (int round = 0; round < 30; ++round) {
+      std::string text;
+      const int pieces_in_text = round % 5 == 0 ? 3000 : 60;  // many windows, or a few
+      for (int i = 0; i < pieces_in_text; ++i) text += pieces[random() % std::size(pieces)];
+      std::vector<std::vector<std::ptrdiff_t>> one, two;
+      auto record = [](std::vector<std::vector<std::ptrdiff_t>>& into) {
+        return [&into](const PatternMatch& match) {
+          std::vector<std::ptrdiff_t> spans;
+          for (const MatchSpan& span : match.groups) spans.insert(spans.end(), {span.start, span.end});
+          into.push_back(spans);
+        };
+      };
+      windowed.ForEachMatch(text, record(one));
+      whole.ForEachMatch(text, record(two));
+      ASSERT_EQ(one, two) << pattern << " round " << round;
+      for (std::size_t from : {std::size_t{0}, std::size_t{1}, text.size() / 2, text.size() - 1}) {
+        const auto a = windowed.Search(text, from);
+        const auto b = whole.Search(text, from);
+        ASSERT_EQ(a.has_value(), b.has_value()) << pattern << " from " << from;
+        if (a) {
+          EXPECT_EQ(a->start(), b->start()) << pattern << " from " << from;
+        }
+      }
+    }
+  }
+}
+
 TEST(MatchLimits, QuadraticScanFromManyStartsIsStopped) {
-  // Every "<td>" starts a lazy scan to the end of the text that finds no "</td>": no single start
-  // backtracks much, together they would take minutes.
-  std::string text;
-  while (text.size() < (1u << 20)) text += "<td>";
-  for (const char* pattern : {"<td>(.*?)</td>", "[<]td>(.*?)</td>|^x"}) {
+  // Every "<td...>" starts a lazy scan to the end of the text that finds no end tag: no single
+  // start backtracks much, together they would take minutes. The last pattern is searched in
+  // windows of start positions (it has a long leading literal), the others with the callout.
+  const std::pair<const char*, const char*> cases[] = {
+      {"<td>", "<td>(.*?)</td>"}, {"<td>", "[<]td>(.*?)</td>|^x"}, {"<td class=x>", "<td class=x>(.*?)</td>"}};
+  for (const auto& [cell, pattern] : cases) {
     SCOPED_TRACE(pattern);
+    std::string text;
+    while (text.size() < (1u << 20)) text += cell;
     const Pattern compiled(pattern);
     const auto took = Timed([&] {
       try {
