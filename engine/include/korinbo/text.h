@@ -11,6 +11,8 @@ std::string ReplaceAll(std::string_view text, std::string_view old_text, std::st
 
 // Removes every tag ("<" up to the next ">", across lines) and then every CR and LF byte.
 std::string StripTags(std::string_view text);
+// The same, appended to `out`; `text` must not lie within `out`.
+void AppendStrippedTags(std::string& out, std::string_view text);
 
 // The first / last n bytes: all of them when n exceeds the length, none when n <= 0.
 std::string LeftBytes(std::string_view text, long long n);

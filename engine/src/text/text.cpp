@@ -1,6 +1,7 @@
 #include "korinbo/text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -27,21 +28,40 @@ std::string ReplaceAll(std::string_view text, std::string_view old_text, std::st
 
 namespace {
 
-std::string WithoutLineBreaks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c != '\r' && c != '\n') out += c;
+// Drops every CR and LF byte of out[from...].
+void EraseLineBreaks(std::string& out, std::size_t from) {
+  const std::string_view current = std::string_view(out).substr(from);
+  if (current.find('\r') == std::string_view::npos && current.find('\n') == std::string_view::npos) return;
+  const auto kept = std::remove_if(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(),
+                                   [](char c) { return c == '\r' || c == '\n'; });
+  out.erase(kept, out.end());
+}
+
+// Removes every occurrence of `tag` from out[from...], as ReplaceAll with an empty text does.
+void EraseAll(std::string& out, std::size_t from, std::string_view tag) {
+  const std::string_view current(out.data() + from, out.size() - from);
+  std::size_t hit = current.find(tag);
+  if (hit == std::string_view::npos) return;
+  char* bytes = out.data() + from;
+  std::size_t write = hit;
+  std::size_t read = hit + tag.size();
+  // Bytes are only ever moved down to before `read`, so the search ahead sees the current text.
+  for (hit = current.find(tag, read); hit != std::string_view::npos; hit = current.find(tag, read)) {
+    std::memmove(bytes + write, bytes + read, hit - read);
+    write += hit - read;
+    read = hit + tag.size();
   }
-  return out;
+  std::memmove(bytes + write, bytes + read, current.size() - read);
+  write += current.size() - read;
+  out.resize(from + write);
 }
 
 // Each tag is "<" up to the first ">" after it, found in the text before its first NUL; the next
 // search starts after the ">".
-std::vector<std::string_view> FindTags(std::string_view text) {
+void FindTags(std::string_view text, std::vector<std::string_view>& tags) {
+  tags.clear();
   const std::size_t nul = text.find('\0');
   const std::string_view searched = text.substr(0, nul);
-  std::vector<std::string_view> tags;
   std::size_t pos = 0;
   while (pos < searched.size()) {
     const std::size_t open = searched.find('<', pos);
@@ -51,7 +71,6 @@ std::vector<std::string_view> FindTags(std::string_view text) {
     tags.push_back(searched.substr(open, close - open + 1));
     pos = close + 1;
   }
-  return tags;
 }
 
 // Removing every occurrence of each tag from the current result, one tag after the other, costs a
@@ -184,20 +203,97 @@ class TagRemover {
 
 }  // namespace
 
-std::string StripTags(std::string_view text) {
-  const std::vector<std::string_view> tags = FindTags(text);
-  if (tags.empty()) return WithoutLineBreaks(text);
+namespace {
+
+bool HasByteBelow0x40(const char* at) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  std::uint64_t word = 0;
+  std::memcpy(&word, at, sizeof word);
+  // Sets a high bit where a byte is below 0x40 (and may set more above such a byte).
+  return ((word - kOnes * 0x40) & ~word & kOnes * 0x80) != 0;
+}
+
+// The usual caption: no NUL, and no tag holds a second "<". Then every tag's text occurs only where
+// a tag was found, removing tags makes no new ones, and the result is the text without the tags'
+// bytes and line breaks, made in one pass. Returns false, having appended nothing, otherwise.
+bool AppendWithoutSimpleTags(std::string& out, std::string_view text) {
+  enum : unsigned char { kPlain, kOpen, kClose, kNul, kLineBreak };
+  static constexpr auto kKind = [] {
+    std::array<unsigned char, 256> kind{};
+    kind['<'] = kOpen;
+    kind['>'] = kClose;
+    kind['\0'] = kNul;
+    kind['\r'] = kLineBreak;
+    kind['\n'] = kLineBreak;
+    return kind;
+  }();
+  const std::size_t from = out.size();
+  const char* bytes = text.data();
+  const std::size_t size = text.size();
+  std::size_t kept_from = 0;  // start of the bytes not yet appended
+  std::size_t tag = std::string_view::npos;  // the open tag's "<"
+  std::size_t i = 0;
+  while (i < size) {
+    // Every byte that matters is below 0x40; Japanese text has eight bytes at a time above it.
+    if (i + 8 <= size && !HasByteBelow0x40(bytes + i)) {
+      i += 8;
+      continue;
+    }
+    for (const std::size_t stop = std::min(i + 8, size); i < stop; ++i) {
+      const unsigned char kind = kKind[static_cast<unsigned char>(bytes[i])];
+      if (kind == kPlain) continue;
+      if (kind == kNul || (kind == kOpen && tag != std::string_view::npos)) {
+        out.resize(from);
+        return false;
+      }
+      if (tag != std::string_view::npos) {
+        if (kind == kClose) {
+          tag = std::string_view::npos;
+          kept_from = i + 1;
+        }
+        continue;
+      }
+      if (kind == kClose) continue;
+      out.append(bytes + kept_from, i - kept_from);
+      if (kind == kOpen) tag = i;
+      kept_from = i + 1;
+    }
+  }
+  if (tag == std::string_view::npos) {
+    out.append(bytes + kept_from, text.size() - kept_from);
+  } else {  // an unclosed "<" is no tag: the rest is kept, but for its line breaks
+    const std::size_t tail = out.size();
+    out.append(bytes + tag, text.size() - tag);
+    EraseLineBreaks(out, tail);
+  }
+  return true;
+}
+
+}  // namespace
+
+void AppendStrippedTags(std::string& out, std::string_view text) {
+  if (AppendWithoutSimpleTags(out, text)) return;
+  thread_local std::vector<std::string_view> tags;  // reused: captions are stripped by the thousand
+  FindTags(text, tags);
+  const std::size_t from = out.size();
   // A caption with a few tags: one pass per tag is cheaper than building the index.
   constexpr std::size_t kDirectWork = 4096;
   if (tags.size() * text.size() <= kDirectWork ||
       text.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
-    std::string result(text);
-    for (const std::string_view tag : tags) result = ReplaceAll(result, tag, "");
-    return WithoutLineBreaks(result);
+    out.append(text);
+    for (const std::string_view tag : tags) EraseAll(out, from, tag);
+    EraseLineBreaks(out, from);
+    return;
   }
   TagRemover remover(text);
   for (const std::string_view tag : tags) remover.Remove(tag);
-  return remover.Result();
+  out.append(remover.Result());
+}
+
+std::string StripTags(std::string_view text) {
+  std::string stripped;
+  AppendStrippedTags(stripped, text);
+  return stripped;
 }
 
 std::string LeftBytes(std::string_view text, long long n) {

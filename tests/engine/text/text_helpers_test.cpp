@@ -62,11 +62,18 @@ TEST(StripTags, Table) {
       {"<a><<a>a>", "<a>"},     // an occurrence made by a removal stays in that same pass
       {"<x><<b>x>", "x>"},
       {"p<q>r<q>s", "prs"},
+      {"a<b\r\nc", "a<bc"},        // an unclosed "<" keeps its text, not its line breaks
+      {"x\r\n<b\r\n>y>", "xy>"},
+      {"<b>a<i", "a<i"},
       {Sjis("<b>首相</b>、<i>記者会見</i>"), Sjis("首相、記者会見")},
       {"", ""},
   };
   for (const StripRow& row : rows) {
     EXPECT_EQ(StripTags(row.input), row.expected) << row.input;
+    // Appending keeps what was there, also where the one-pass way gives up half-way.
+    std::string out = "kept<";
+    AppendStrippedTags(out, row.input);
+    EXPECT_EQ(out, "kept<" + row.expected) << row.input;
   }
 }
 
