@@ -1,107 +1,208 @@
 #include "fetch/link_presence.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace korinbo {
 namespace {
 
-std::uint64_t Hash(std::string_view text) {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  return hash;
+constexpr std::size_t kBlock = 2;
+
+std::uint64_t Word(const char* at) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, at, sizeof word);
+  return word;
 }
 
-std::size_t Block(const char* at) {
-  return static_cast<std::size_t>(static_cast<unsigned char>(at[0])) << 8 | static_cast<unsigned char>(at[1]);
+// A fast hash of a short text, eight bytes at a time; texts are always compared after it agrees.
+std::uint64_t Hash(std::string_view text) {
+  constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
+  std::uint64_t hash = text.size() * kMultiplier;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    hash = (hash ^ Word(text.data() + i)) * kMultiplier;
+    hash ^= hash >> 29;
+  }
+  if (i < text.size()) {
+    // The last eight bytes, overlapping those already taken; bytes one by one in a short text.
+    std::uint64_t rest = 0;
+    if (text.size() >= 8) {
+      rest = Word(text.data() + text.size() - 8);
+    } else {
+      for (; i < text.size(); ++i) rest = rest << 8 | static_cast<unsigned char>(text[i]);
+    }
+    hash = (hash ^ rest) * kMultiplier;
+  }
+  return hash ^ (hash >> 32);
+}
+
+std::size_t BlockSlot(const char* at) {
+  const auto first = static_cast<unsigned char>(at[0]);
+  const auto second = static_cast<unsigned char>(at[1]);
+  return (static_cast<std::size_t>(first) << 4 ^ second) & 0xfff;
 }
 
 }  // namespace
 
-LinkPresence::LinkPresence(const std::vector<std::string>& links) : links_(links), present_(links.size(), 0) {
-  std::size_t shortest = kMaxWindow;
-  std::vector<std::size_t> by_line;
-  for (std::size_t id = 0; id < links.size(); ++id) {
-    const std::string& link = links[id];
-    if (link.empty()) continue;
-    if (link.find_first_of("\r\n") != std::string::npos) {
-      across_lines_.push_back(id);
-    } else {
-      by_line.push_back(id);
-      shortest = std::min(shortest, link.size());
-    }
+void LinkIndex::HashTable::Reserve(std::size_t count) {
+  std::size_t size = 16;
+  while (size < count + count / 2) size *= 2;
+  std::vector<Entry> old = std::move(entries);
+  entries.assign(size, Entry{0, kNone});
+  mask = size - 1;
+  used = 0;
+  for (const Entry& entry : old) {
+    if (entry.value != kNone) Insert(entry.hash, entry.value);
   }
-  if (by_line.empty()) return;
-  if (shortest < kBlock) {
-    // A one-byte link: every byte is a candidate.
-    window_ = 1;
+}
+
+void LinkIndex::HashTable::Insert(std::uint64_t hash, std::uint32_t value) {
+  if ((used + 1) * 3 > entries.size() * 2) Reserve(used * 2 + 1);  // at most two thirds full
+  std::size_t slot = hash & mask;
+  while (entries[slot].value != kNone) slot = (slot + 1) & mask;
+  entries[slot] = Entry{hash, value};
+  ++used;
+}
+
+template <typename Visit>
+void LinkIndex::HashTable::ForEach(std::uint64_t hash, Visit&& visit) const {
+  if (entries.empty()) return;
+  for (std::size_t slot = hash & mask; entries[slot].value != kNone; slot = (slot + 1) & mask) {
+    if (entries[slot].hash == hash) visit(entries[slot].value);
+  }
+}
+
+std::uint32_t LinkIndex::FindOrAddDistinct(std::string_view link, std::uint64_t hash) {
+  std::uint32_t found = kNone;
+  by_hash_.ForEach(hash, [&](std::uint32_t distinct) {
+    if (Distinct(distinct) == link) found = distinct;
+  });
+  if (found != kNone) return found;
+  const auto added = static_cast<std::uint32_t>(distinct_.size());
+  distinct_.push_back(Span{bytes_.size(), link.size()});
+  bytes_.append(link);
+  by_hash_.Insert(hash, added);
+  return added;
+}
+
+LinkIndex::LinkIndex(const std::vector<std::string_view>& links) {
+  for (const std::string_view link : links) Add(link);
+  Finish();
+}
+
+void LinkIndex::Add(std::string_view link) {
+  if (link.empty()) {
+    distinct_of_.push_back(kNone);
+    return;
+  }
+  const std::size_t before = distinct_.size();
+  const std::uint32_t distinct = FindOrAddDistinct(link, Hash(link));
+  distinct_of_.push_back(distinct);
+  if (distinct_.size() == before) return;
+  if (link.find('\r') != std::string_view::npos || link.find('\n') != std::string_view::npos) {
+    across_lines_.push_back(distinct);
+    longest_across_ = std::max(longest_across_, link.size());
   } else {
-    window_ = shortest;
-    shift_.fill(static_cast<std::uint8_t>(window_ - kBlock + 1));
+    by_line_.push_back(distinct);
   }
-  for (std::size_t id : by_line) {
-    const std::string_view link = links[id];
+}
+
+void LinkIndex::Finish() {
+  const std::vector<std::uint32_t>& by_line = by_line_;
+  if (by_line.empty()) return;
+  shortest_ = distinct_[by_line.front()].size;
+  for (const std::uint32_t distinct : by_line) shortest_ = std::min(shortest_, distinct_[distinct].size);
+  window_ = std::min(shortest_, kMaxWindow);
+  // With a one-byte link every byte is a candidate: shifts of 0.
+  if (window_ >= kBlock) shift_.fill(static_cast<std::uint8_t>(window_ - kBlock + 1));
+  windows_.Reserve(1);  // most links of a site share their beginning
+  std::uint32_t group = kNone;
+  for (const std::uint32_t distinct : by_line) {
+    const std::string_view link = Distinct(distinct);
     const std::string_view window = link.substr(0, window_);
-    auto& candidates = by_window_[window];
-    if (candidates.lengths.empty() && window_ >= kBlock) {
-      for (std::size_t j = 0; j + kBlock <= window_; ++j) {
-        auto& shift = shift_[Block(window.data() + j)];
+    // Links in page order mostly share their window with the one before.
+    if (group != kNone && Distinct(groups_[group].example).substr(0, window_) == window) {
+      auto& lengths = groups_[group].lengths;
+      if (std::find(lengths.begin(), lengths.end(), link.size()) == lengths.end()) lengths.push_back(link.size());
+      continue;
+    }
+    const std::uint64_t hash = Hash(window);
+    group = kNone;
+    windows_.ForEach(hash, [&](std::uint32_t g) {
+      if (Distinct(groups_[g].example).substr(0, window_) == window) group = g;
+    });
+    if (group == kNone) {
+      group = static_cast<std::uint32_t>(groups_.size());
+      groups_.push_back(Group{distinct, {}});
+      windows_.Insert(hash, group);
+      for (std::size_t j = 0; window_ >= kBlock && j + kBlock <= window_; ++j) {
+        auto& shift = shift_[BlockSlot(window.data() + j)];
         shift = std::min<std::uint8_t>(shift, static_cast<std::uint8_t>(window_ - kBlock - j));
       }
     }
-    if (std::find(candidates.lengths.begin(), candidates.lengths.end(), link.size()) == candidates.lengths.end()) {
-      candidates.lengths.push_back(link.size());
-    }
-    candidates.ids_by_hash.emplace_back(Hash(link), id);
+    auto& lengths = groups_[group].lengths;
+    if (std::find(lengths.begin(), lengths.end(), link.size()) == lengths.end()) lengths.push_back(link.size());
   }
-  for (auto& [window, candidates] : by_window_) std::sort(candidates.ids_by_hash.begin(), candidates.ids_by_hash.end());
 }
 
-void LinkPresence::AddLine(std::string_view line) {
-  if (window_ != 0) ScanLine(line);
-  if (across_lines_.empty()) return;
-  joined_.append(line);
-  joined_ += "\r\n";
-  for (std::size_t id : across_lines_) {
-    if (!present_[id] && joined_.find(links_[id]) != std::string::npos) present_[id] = 1;
+LinkPresence::LinkPresence(const LinkIndex& index) : index_(index), present_(index.distinct_.size(), 0) {}
+
+void LinkPresence::AddLink(std::size_t link_id) {
+  const std::uint32_t distinct = index_.distinct_of_[link_id];
+  if (distinct == LinkIndex::kNone) return AddLine({});
+  const std::string_view link = index_.Distinct(distinct);
+  // A link occurs in itself; of the links looked for line by line, only shorter ones can occur in
+  // it elsewhere.
+  present_[distinct] = 1;
+  if (index_.window_ != 0 && link.size() > index_.shortest_) ScanLine(link);
+  if (!index_.across_lines_.empty()) AddToTail(link);
+}
+
+void LinkPresence::AddToTail(std::string_view line) {
+  // A link that newly occurs ends in the added bytes, so it starts in the kept tail or after it.
+  const std::size_t old_size = tail_.size();
+  tail_.append(line);
+  tail_ += "\r\n";
+  for (const std::uint32_t distinct : index_.across_lines_) {
+    const std::string_view link = index_.Distinct(distinct);
+    if (present_[distinct]) continue;
+    const std::size_t from = old_size >= link.size() ? old_size - link.size() + 1 : 0;
+    if (tail_.find(link, from) != std::string::npos) present_[distinct] = 1;
   }
+  const std::size_t keep = index_.longest_across_ - 1;
+  if (tail_.size() > keep) tail_.erase(0, tail_.size() - keep);
 }
 
 void LinkPresence::ScanLine(std::string_view line) {
   const std::size_t size = line.size();
-  if (size < window_) return;
+  const std::size_t window = index_.window_;
+  const std::size_t last = size - index_.shortest_;  // no link starts after this
   const char* text = line.data();
-  std::size_t pos = 0;
-  if (window_ < kBlock) {
-    for (; pos < size; ++pos) {
-      const auto it = by_window_.find(line.substr(pos, 1));
-      if (it != by_window_.end()) Verify(line, pos, it->second);
+  for (std::size_t pos = 0; pos <= last;) {
+    if (window >= kBlock) {
+      const std::uint8_t shift = index_.shift_[BlockSlot(text + pos + window - kBlock)];
+      if (shift != 0) {
+        pos += shift;
+        continue;
+      }
     }
-    return;
-  }
-  while (pos + window_ <= size) {
-    const std::uint8_t shift = shift_[Block(text + pos + window_ - kBlock)];
-    if (shift != 0) {
-      pos += shift;
-      continue;
-    }
-    const auto it = by_window_.find(line.substr(pos, window_));
-    if (it != by_window_.end()) Verify(line, pos, it->second);
+    const std::string_view candidate = line.substr(pos, window);
+    index_.windows_.ForEach(Hash(candidate), [&](std::uint32_t group) {
+      if (index_.Distinct(index_.groups_[group].example).substr(0, window) == candidate) Verify(line, pos, group);
+    });
     ++pos;
   }
 }
 
-// Which links sharing this window start at pos: one hash per distinct length, then the bytes.
-void LinkPresence::Verify(std::string_view line, std::size_t pos, const Candidates& candidates) {
+// Which links of the window's group start at pos: one hash per distinct length, then the bytes.
+void LinkPresence::Verify(std::string_view line, std::size_t pos, std::uint32_t group) {
   const std::string_view rest = line.substr(pos);
-  for (std::size_t length : candidates.lengths) {
+  for (const std::size_t length : index_.groups_[group].lengths) {
     if (length > rest.size()) continue;
     const std::string_view text = rest.substr(0, length);
-    const std::uint64_t hash = Hash(text);
-    const auto& ids = candidates.ids_by_hash;
-    for (auto it = std::lower_bound(ids.begin(), ids.end(), std::pair<std::uint64_t, std::size_t>{hash, 0});
-         it != ids.end() && it->first == hash; ++it) {
-      if (text == links_[it->second]) present_[it->second] = 1;
-    }
+    index_.by_hash_.ForEach(Hash(text), [&](std::uint32_t distinct) {
+      if (index_.Distinct(distinct) == text) present_[distinct] = 1;
+    });
   }
 }
 

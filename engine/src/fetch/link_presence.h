@@ -7,46 +7,101 @@
 // line by line, all at once: a skip table over the links' common window length jumps over most of
 // each line (most lines of a long visit log share nothing with this fetch's links), and where a
 // window matches, the candidates are told apart by hashes of their full length. Links holding a
-// CR or LF, which only odd templates make, are searched for in the joined text itself.
+// CR or LF, which only odd templates make, are searched for in the end of the joined text.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace korinbo {
 
-class LinkPresence {
+// What the lists are searched for, built once per fetch and shared by the lists' presences.
+class LinkIndex {
  public:
-  // links: the texts to look for, which must outlive this; their index is their id. Empty links
-  // are never present.
-  explicit LinkPresence(const std::vector<std::string>& links);
-
-  // Adds one line of the history list (its CR LF is implied).
-  void AddLine(std::string_view line);
-  bool Present(std::size_t link_id) const { return present_[link_id] != 0; }
+  // The texts to look for are added one by one (kept as copies); the order they are added in is
+  // their id. Empty links are never present. Presences are made after Finish.
+  LinkIndex() = default;
+  explicit LinkIndex(const std::vector<std::string_view>& links);  // all added, then Finish
+  void Add(std::string_view link);
+  void Finish();
 
  private:
-  static constexpr std::size_t kBlock = 2;
+  friend class LinkPresence;
+  static constexpr std::uint32_t kNone = 0xffffffffu;
   static constexpr std::size_t kMaxWindow = 32;
+  static constexpr std::size_t kShiftBits = 12;  // a table that stays in the first-level cache
 
-  // The links that begin with one window, by the hash of their whole text.
-  struct Candidates {
-    std::vector<std::size_t> lengths;  // distinct
-    std::vector<std::pair<std::uint64_t, std::size_t>> ids_by_hash;  // sorted
+  // An open-addressing table from a hash to a number; several entries may share a hash.
+  struct HashTable {
+    struct Entry {
+      std::uint64_t hash;
+      std::uint32_t value;  // kNone: free
+    };
+    void Reserve(std::size_t count);
+    void Insert(std::uint64_t hash, std::uint32_t value);
+    template <typename Visit>
+    void ForEach(std::uint64_t hash, Visit&& visit) const;
+    std::vector<Entry> entries;
+    std::size_t mask = 0;
+    std::size_t used = 0;
   };
-  void ScanLine(std::string_view line);
-  void Verify(std::string_view line, std::size_t pos, const Candidates& candidates);
 
-  const std::vector<std::string>& links_;
-  std::vector<char> present_;
+  std::uint32_t FindOrAddDistinct(std::string_view link, std::uint64_t hash);
+  std::string_view Distinct(std::uint32_t distinct) const {
+    return std::string_view(bytes_).substr(distinct_[distinct].offset, distinct_[distinct].size);
+  }
+
+  struct Span {
+    std::size_t offset, size;
+  };
+  std::string bytes_;                        // the different non-empty links, one after the other
+  std::vector<Span> distinct_;               // where each lies in bytes_
+  std::vector<std::uint32_t> distinct_of_;   // by link id; kNone for an empty link
+  HashTable by_hash_;                        // distinct links by the hash of their text
+  std::vector<std::uint32_t> by_line_;       // distinct links without CR or LF
+  std::vector<std::uint32_t> across_lines_;  // distinct links holding CR or LF
+  std::size_t longest_across_ = 0;
+
+  // Line by line: every link is at least `shortest_` long and starts with a window of `window_`.
   std::size_t window_ = 0;  // 0: no link is looked for line by line
-  std::array<std::uint8_t, 65536> shift_{};
-  std::unordered_map<std::string_view, Candidates> by_window_;  // views into links_
-  std::vector<std::size_t> across_lines_;  // ids of links holding CR or LF
-  std::string joined_;  // the joined text, kept only for those
+  std::size_t shortest_ = 0;
+  std::array<std::uint8_t, std::size_t{1} << kShiftBits> shift_{};
+  // The links that start with one window.
+  struct Group {
+    std::uint32_t example;             // a distinct link of the group, for its window
+    std::vector<std::size_t> lengths;  // the different lengths of the group's links
+  };
+  HashTable windows_;  // window hash -> group
+  std::vector<Group> groups_;
+};
+
+class LinkPresence {
+ public:
+  explicit LinkPresence(const LinkIndex& index);
+
+  // Adds one line of the history list (its CR LF is implied). Most lines of a long log are
+  // shorter than every link: they cost a comparison here.
+  void AddLine(std::string_view line) {
+    if (index_.window_ != 0 && line.size() >= index_.shortest_) ScanLine(line);
+    if (!index_.across_lines_.empty()) AddToTail(line);
+  }
+  // Adds one of the links as a line, as AddLine(link) does.
+  void AddLink(std::size_t link_id);
+  bool Present(std::size_t link_id) const {
+    const std::uint32_t distinct = index_.distinct_of_[link_id];
+    return distinct != LinkIndex::kNone && present_[distinct] != 0;
+  }
+
+ private:
+  void ScanLine(std::string_view line);  // a line at least as long as the shortest link
+  void AddToTail(std::string_view line);
+  void Verify(std::string_view line, std::size_t pos, std::uint32_t group);
+
+  const LinkIndex& index_;
+  std::vector<char> present_;  // by distinct link
+  std::string tail_;  // the end of the joined text that a link holding CR or LF may still reach into
 };
 
 }  // namespace korinbo
