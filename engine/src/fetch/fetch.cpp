@@ -3,7 +3,7 @@
 #include <exception>
 #include <system_error>
 
-#include "fetch/link_presence.h"
+#include "fetch/extraction.h"
 #include "korinbo/codepage.h"
 #include "korinbo/convert.h"
 #include "korinbo/errors.h"
@@ -47,30 +47,6 @@ bool HasNonAscii(std::string_view text) {
   return false;
 }
 
-// True when the pattern has no assertion (^ $ \A \Z \b \B) and no "(?" construct. Then its first
-// match within a matched text alone is that same match: every path tried before it fails there as
-// it failed in the page, since only an assertion can behave differently at the ends of the text.
-bool MatchesAloneAsInThePage(std::string_view pattern) {
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    if (c == '\\') {
-      if (i + 1 < pattern.size() && std::string_view("bBAZ").find(pattern[i + 1]) != std::string_view::npos) return false;
-      ++i;
-    } else if (c == '^' || c == '$') {
-      return false;
-    } else if (c == '(' && i + 1 < pattern.size() && pattern[i + 1] == '?') {
-      return false;
-    } else if (c == '[') {
-      std::size_t j = i + 1;
-      if (j < pattern.size() && pattern[j] == '^') ++j;
-      if (j < pattern.size() && pattern[j] == ']') ++j;
-      while (j < pattern.size() && pattern[j] != ']') j += pattern[j] == '\\' ? 2u : 1u;
-      i = j;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string BaseUrl(std::string_view page_url) {
@@ -112,10 +88,8 @@ std::string ConvertByEncode(std::string_view page, std::string_view encode) {
 }
 
 std::string ResolveLink(std::string_view link, std::string_view base_url) {
-  if (StartsWith(link, kHttpPrefix)) return std::string(link);
-  std::string resolved(base_url);
-  resolved += '/';
-  resolved.append(link);
+  std::string resolved;
+  AppendResolvedLink(resolved, link, base_url);
   return resolved;
 }
 
@@ -137,81 +111,6 @@ std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path
     }
   }
   return ReadSiteDefinition(JoinLines(SplitLines(text)));
-}
-
-void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const std::vector<std::string>& visit_log,
-                      HeadlineSink& sink) {
-  // First every headline is made, then classified: presence in the logs is decided for all links
-  // together in one pass over each log. A pattern error part-way stops the making; the rows
-  // before it, and the fields of the failing headline made before it, still reach the sink.
-  struct Made {
-    std::string caption, remark, link;
-    int fields = 0;  // 0: counted only, 1: caption, 2: remark, 3: link
-  };
-  std::vector<Made> made;
-  std::exception_ptr failure;
-  try {
-    const Pattern pattern(site.anc_form);
-    const bool same_match_alone = MatchesAloneAsInThePage(site.anc_form);
-    pattern.ForEachMatch(page, [&](const PatternMatch& match) {
-      const std::string_view whole = page.substr(match.start(), match.end() - match.start());
-      Made& headline = made.emplace_back();
-      // Each template is expanded against the pattern's first match within the matched text alone
-      // (never within an empty one, which no search matches). Where that is the page's match, its
-      // groups already point at the same bytes of the page.
-      std::optional<PatternMatch> inner;
-      std::string_view subject = whole;
-      const PatternMatch* expanded = nullptr;
-      if (same_match_alone) {
-        subject = page;
-        if (!whole.empty()) expanded = &match;
-      } else if ((inner = pattern.Search(whole))) {
-        expanded = &*inner;
-      }
-      auto expand = [&](std::string_view templ) {
-        return expanded != nullptr ? ExpandTemplate(subject, *expanded, templ) : std::string();
-      };
-      headline.caption = StripTags(expand(site.captions));
-      headline.fields = 1;
-      headline.remark = StripTags(expand(site.remark));
-      headline.fields = 2;
-      headline.link = ResolveLink(expand(site.jump_url), base_url);
-      headline.fields = 3;
-    });
-  } catch (const PatternError&) {
-    failure = std::current_exception();
-  }
-
-  std::vector<std::string> links;
-  links.reserve(made.size());
-  for (auto& headline : made) links.push_back(headline.fields == 3 ? std::move(headline.link) : std::string());
-  LinkPresence in_visits(links);
-  for (const auto& line : visit_log) in_visits.AddLine(line);
-  LinkPresence in_seen(links);
-  for (const auto& line : seen_log) in_seen.AddLine(line);
-
-  for (std::size_t i = 0; i < made.size(); ++i) {
-    const Made& headline = made[i];
-    sink.BeginHeadline();
-    if (headline.fields < 1) break;
-    const int row = sink.AppendRow(headline.caption);
-    if (headline.fields < 2) break;
-    sink.SetRemark(row, headline.remark);
-    if (headline.fields < 3) break;
-    int icon = kIconUnread;
-    const std::string& link = links[i];
-    if (!in_seen.Present(i)) {
-      icon = kIconNew;
-      // Later headlines of this fetch find the link as a line of the seen log.
-      seen_log.push_back(link);
-      in_seen.AddLine(link);
-    }
-    if (in_visits.Present(i)) icon = kIconRead;
-    sink.SetIcon(row, icon);
-    sink.SetLink(row, link);
-  }
-  if (failure) std::rethrow_exception(failure);
 }
 
 HeadlineFetch::HeadlineFetch(FetchWindow& window, Downloader& downloader)

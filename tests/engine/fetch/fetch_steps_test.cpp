@@ -3,6 +3,7 @@
 
 #include <random>
 
+#include "fetch/extraction.h"
 #include "fetch/link_presence.h"
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
@@ -176,35 +177,59 @@ TEST(ExtractHeadlines, AnInvalidPatternIsAnError) {
   EXPECT_THROW(ExtractHeadlines("a", site, "http://a.example", seen, {}, rows), PatternError);
 }
 
+// The presence of each link in lines added one by one, from one index of the links.
+class Presence {
+ public:
+  explicit Presence(const std::vector<std::string>& links)
+      : views_(links.begin(), links.end()), index_(views_), presence_(index_) {}
+  void AddLine(std::string_view line) { presence_.AddLine(line); }
+  void AddLink(std::size_t id) { presence_.AddLink(id); }
+  bool Present(std::size_t id) const { return presence_.Present(id); }
+
+ private:
+  std::vector<std::string_view> views_;
+  LinkIndex index_;
+  LinkPresence presence_;
+};
+
 TEST(LinkPresence, AgreesWithASubstringSearchOfTheJoinedText) {
   std::mt19937 random(12345);
-  auto word = [&](std::size_t max_length) {
+  auto word = [&](std::size_t max_length, const std::string& alphabet) {
     std::string text;
     const std::size_t length = random() % max_length;
-    for (std::size_t i = 0; i < length; ++i) text += "ab\r\n/"[random() % 5];
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
     return text;
   };
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 600; ++round) {
+    // Short words over a small alphabet meet often; long ones test the skip table's windows.
+    const bool long_words = round % 3 == 2;
+    const std::string alphabet = round % 2 == 0 ? "ab\r\n/" : "abc";
     std::vector<std::string> links;
-    for (int i = 0; i < 8; ++i) links.push_back(word(6));
-    std::vector<std::string> lines;
-    for (int i = 0; i < 5; ++i) lines.push_back(word(8));
-    LinkPresence presence(links);
+    for (int i = 0; i < 8; ++i) links.push_back(word(long_words ? 40 : 6, alphabet));
+    Presence presence(links);
     std::string joined;
-    for (const auto& line : lines) {
+    for (int line_number = 0; line_number < 12; ++line_number) {
+      // Now and then a line is one of the links, added as such.
+      const bool as_link = random() % 4 == 0;
+      const std::size_t link_id = random() % links.size();
+      const std::string line = as_link ? links[link_id] : word(long_words ? 60 : 8, alphabet);
       joined += line + "\r\n";
-      presence.AddLine(line);
-    }
-    for (std::size_t id = 0; id < links.size(); ++id) {
-      const bool expected = !links[id].empty() && joined.find(links[id]) != std::string::npos;
-      ASSERT_EQ(presence.Present(id), expected) << "round " << round << " link " << links[id];
+      if (as_link) {
+        presence.AddLink(link_id);
+      } else {
+        presence.AddLine(line);
+      }
+      for (std::size_t id = 0; id < links.size(); ++id) {
+        const bool expected = !links[id].empty() && joined.find(links[id]) != std::string::npos;
+        ASSERT_EQ(presence.Present(id), expected) << "round " << round << " line " << line_number << " link " << links[id];
+      }
     }
   }
 }
 
-TEST(LinkPresence, FindsALinkAcrossALineEndAndInLinesAddedLater) {
-  const std::vector<std::string> links{"b\r\nc", "yz", "ab", "http://a.example/1", "http://a.example/12"};
-  LinkPresence presence(links);
+TEST(LinkPresence, FindsALinkAcrossLineEndsAndInLinesAddedLater) {
+  const std::vector<std::string> links{"b\r\nc", "yz", "ab", "http://a.example/1", "http://a.example/12", "\nx\r\n\r\ny"};
+  Presence presence(links);
   presence.AddLine("ab");
   EXPECT_FALSE(presence.Present(0));
   EXPECT_TRUE(presence.Present(2));
@@ -214,15 +239,31 @@ TEST(LinkPresence, FindsALinkAcrossALineEndAndInLinesAddedLater) {
   presence.AddLine("xhttp://a.example/123");
   EXPECT_TRUE(presence.Present(3));
   EXPECT_TRUE(presence.Present(4));
+  // Across three line ends, with an empty line between.
+  presence.AddLine("x");
+  presence.AddLine("");
+  EXPECT_FALSE(presence.Present(5));
+  presence.AddLine("y");
+  EXPECT_TRUE(presence.Present(5));
 }
 
 TEST(LinkPresence, TellsApartManyLinksSharingOneBeginning) {
   std::vector<std::string> links;
   for (int i = 0; i < 3000; ++i) links.push_back("http://news.example/top//news/2026/12/" + std::to_string(i) + ".html");
-  LinkPresence presence(links);
+  links.push_back(links[7]);  // the same link twice: both present or neither
+  Presence presence(links);
   for (int i = 0; i < 3000; i += 7) presence.AddLine("http://news.example/top//news/2026/12/" + std::to_string(i) + ".html");
   presence.AddLine("http://news.example/top//news/2026/12/5.htm");
   for (int i = 0; i < 3000; ++i) ASSERT_EQ(presence.Present(static_cast<std::size_t>(i)), i % 7 == 0) << i;
+  EXPECT_TRUE(presence.Present(3000));
+  // A link added as a line makes the shorter links inside it present, and its twin.
+  Presence added(links);
+  added.AddLink(3000);
+  EXPECT_TRUE(added.Present(7));
+  added.AddLink(100);  // ".../100.html" holds no other link
+  EXPECT_FALSE(added.Present(10));
+  added.AddLine("http://news.example/top//news/2026/12/1000.html?x");
+  EXPECT_TRUE(added.Present(1000));
 }
 
 }  // namespace
@@ -272,6 +313,104 @@ TEST(ExtractHeadlines, ReusingThePagesMatchGivesWhatSearchingAgainGives) {
     ++compared;
   }
   EXPECT_GT(compared, 200);
+}
+
+// What one extraction gave: the rows, the count, the seen log and whether it ended in an error.
+struct Extraction {
+  std::vector<HeadlineRow> rows;
+  int counted = 0;
+  std::vector<std::string> seen;
+  bool failed = false;
+};
+
+Extraction Extract(std::string_view page, const SiteDefinition& site, const std::vector<std::string>& visits,
+                   std::size_t two_threads_from_bytes) {
+  Extraction result;
+  result.seen = {"http://x/1", "http://x/2b"};
+  Rows rows;
+  try {
+    ExtractHeadlines(page, site, "http://x", result.seen, visits, rows, two_threads_from_bytes);
+  } catch (const PatternError&) {
+    result.failed = true;
+  }
+  result.rows = rows.rows;
+  result.counted = rows.counted;
+  return result;
+}
+
+void ExpectSameExtraction(const Extraction& one, const Extraction& two, const std::string& what) {
+  ASSERT_EQ(one.rows.size(), two.rows.size()) << what;
+  for (std::size_t i = 0; i < one.rows.size(); ++i) {
+    EXPECT_EQ(one.rows[i].caption, two.rows[i].caption) << what << " row " << i;
+    EXPECT_EQ(one.rows[i].remark, two.rows[i].remark) << what << " row " << i;
+    EXPECT_EQ(one.rows[i].link, two.rows[i].link) << what << " row " << i;
+    EXPECT_EQ(one.rows[i].icon, two.rows[i].icon) << what << " row " << i;
+  }
+  EXPECT_EQ(one.counted, two.counted) << what;
+  EXPECT_EQ(one.seen, two.seen) << what;
+  EXPECT_EQ(one.failed, two.failed) << what;
+}
+
+TEST(ExtractHeadlines, TwoThreadsGiveWhatOneGives) {
+  std::mt19937 random(777);
+  const char* patterns[] = {"<a href=\"([^\"]*)\">(.*?)</a>", "(\\d+)(b)?", "^(a+)(1?)", "(?-i)(a|b)(1)?<",
+                            "x*?(\\d)", "(.)"};
+  const std::vector<std::string> visits = {"http://x/3", "zz http://x/a1 zz"};
+  for (const char* pattern : patterns) {
+    SiteDefinition site;
+    site.anc_form = pattern;
+    site.captions = "<b>$2</b>$1";
+    site.remark = "$0";
+    site.jump_url = "$1";
+    for (int round = 0; round < 20; ++round) {
+      std::string page;
+      const int length = round % 4 == 0 ? 20000 : 300;  // several batches of matches, or less than one
+      for (int i = 0; i < length; ++i) {
+        page += random() % 9 == 0 ? std::string("<a href=\"") + "ab"[random() % 2] + "\">1</a>" : std::string(1, "ab12<>\r\n"[random() % 8]);
+      }
+      ExpectSameExtraction(Extract(page, site, visits, std::string::npos), Extract(page, site, visits, 0),
+                           std::string(pattern) + " round " + std::to_string(round));
+    }
+  }
+}
+
+TEST(ExtractHeadlines, ALongVisitLogGivesWhatTheSubstringRuleGives) {
+  // Long enough to be looked through on the helper thread while the seen log is.
+  std::vector<std::string> visits;
+  for (int i = 0; i < 30000; ++i) visits.push_back("http://x/old/" + std::to_string(i));
+  visits[12345] = "see http://x/n/7.html and more";
+  visits[29999] = "http://x/n/1";
+  std::string page;
+  for (int i = 0; i < 40; ++i) page += "<a href=\"n/" + std::to_string(i) + ".html\">" + std::to_string(i) + "</a>";
+  std::vector<std::string> seen{"http://x/n/3.html"};
+  Rows rows;
+  ExtractHeadlines(page, LinkSite(), "http://x", seen, visits, rows);
+  std::string joined;
+  for (const auto& line : visits) joined += line + "\r\n";
+  ASSERT_EQ(rows.rows.size(), 40u);
+  for (const HeadlineRow& row : rows.rows) {
+    const int expected = joined.find(row.link) != std::string::npos ? kIconRead
+                         : row.link == "http://x/n/3.html"          ? kIconUnread
+                                                                    : kIconNew;
+    EXPECT_EQ(row.icon, expected) << row.link;
+  }
+  EXPECT_EQ(seen.size(), 40u);
+}
+
+TEST(ExtractHeadlines, TwoThreadsStopAtAPatternErrorWhereOneStops) {
+  // Matches, then text on which the search runs past the engine's limits.
+  SiteDefinition site;
+  site.anc_form = "(x)|(a|aa)*c";
+  site.captions = "$1";
+  site.remark = "";
+  site.jump_url = "$1";
+  std::string page;
+  for (int i = 0; i < 1000; ++i) page += "x ";
+  page += std::string(1 << 18, 'a') + "bc";
+  const Extraction one = Extract(page, site, {}, std::string::npos);
+  EXPECT_TRUE(one.failed);
+  EXPECT_EQ(one.rows.size(), 1000u);
+  ExpectSameExtraction(one, Extract(page, site, {}, 0), "runaway");
 }
 
 }  // namespace
