@@ -1,6 +1,7 @@
 // The fetch's steps that need no network: URLs, cuts, line ends, classification and trimming.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "fetch/extraction.h"
@@ -245,6 +246,21 @@ TEST(LinkPresence, FindsALinkAcrossLineEndsAndInLinesAddedLater) {
   EXPECT_FALSE(presence.Present(5));
   presence.AddLine("y");
   EXPECT_TRUE(presence.Present(5));
+}
+
+TEST(LinkPresence, ALinkAcrossLinesInALongLogCostsTheLogOnce) {
+  // Searching the whole joined text again for every line took hours on a log this long.
+  const std::vector<std::string> links{"b\r\nc", "zz"};
+  Presence presence(links);
+  const std::string line(30, 'x');
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 200000; ++i) presence.AddLine(line);
+  EXPECT_FALSE(presence.Present(0));
+  presence.AddLine("ab");
+  presence.AddLine("c");
+  EXPECT_TRUE(presence.Present(0));
+  EXPECT_FALSE(presence.Present(1));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "hang guard";
 }
 
 TEST(LinkPresence, TellsApartManyLinksSharingOneBeginning) {
