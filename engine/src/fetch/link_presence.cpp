@@ -46,7 +46,7 @@ std::size_t BlockSlot(const char* at) {
 
 void LinkIndex::HashTable::Reserve(std::size_t count) {
   std::size_t size = 16;
-  while (size < count + count / 2) size *= 2;
+  while (size < count * 2) size *= 2;
   std::vector<Entry> old = std::move(entries);
   entries.assign(size, Entry{0, kNone});
   mask = size - 1;
@@ -57,7 +57,7 @@ void LinkIndex::HashTable::Reserve(std::size_t count) {
 }
 
 void LinkIndex::HashTable::Insert(std::uint64_t hash, std::uint32_t value) {
-  if ((used + 1) * 3 > entries.size() * 2) Reserve(used * 2 + 1);  // at most two thirds full
+  if ((used + 1) * 2 > entries.size()) Reserve(used * 2 + 2);  // at most half full
   std::size_t slot = hash & mask;
   while (entries[slot].value != kNone) slot = (slot + 1) & mask;
   entries[slot] = Entry{hash, value};
