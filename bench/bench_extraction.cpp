@@ -1,11 +1,15 @@
 // ExtractHeadlines on a 1 MB Shift_JIS page with 5,000 headlines, a 1,000-line seen log and a
-// 100,000-line visit log, against a bare PCRE2 JIT scan of the same page with the same pattern.
+// 100,000-line visit log, against a bare PCRE2 JIT scan of the same page with the same pattern;
+// also on one thread only, for the figure without the helper thread.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+
 #include "bench_support.h"
+#include "fetch/extraction.h"
 #include "korinbo/codepage.h"
 #include "korinbo/fetch.h"
 #include "korinbo/pattern.h"
@@ -59,18 +63,21 @@ class DiscardingSink : public korinbo::HeadlineSink {
   std::size_t bytes = 0;
 };
 
-void ExtractHeadlines(benchmark::State& state) {
+void Extract(benchmark::State& state, std::size_t two_threads_from_bytes) {
   const Workload& w = TheWorkload();
   const std::string base = korinbo::BaseUrl(w.site.url);
   for (auto _ : state) {
     auto seen = w.seen;
     DiscardingSink sink;
-    korinbo::ExtractHeadlines(w.page, w.site, base, seen, w.visits, sink);
+    korinbo::ExtractHeadlines(w.page, w.site, base, seen, w.visits, sink, two_threads_from_bytes);
     benchmark::DoNotOptimize(sink.bytes);
     if (sink.rows != 5000) state.SkipWithError("wrong number of rows");
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(w.page.size()));
 }
+
+void ExtractHeadlines(benchmark::State& state) { Extract(state, korinbo::kTwoThreadExtractionBytes); }
+void ExtractHeadlinesOnOneThread(benchmark::State& state) { Extract(state, std::string::npos); }
 
 void BarePcre2JitScan(benchmark::State& state) {
   const Workload& w = TheWorkload();
@@ -97,11 +104,18 @@ void BarePcre2JitScan(benchmark::State& state) {
   pcre2_code_free(code);
 }
 
-BENCHMARK(ExtractHeadlines)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BarePcre2JitScan)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The fastest of the repetitions: on a shared machine, slow spells only ever add time.
+double Fastest(const std::vector<double>& times) { return *std::min_element(times.begin(), times.end()); }
+
+BENCHMARK(ExtractHeadlines)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
+BENCHMARK(ExtractHeadlinesOnOneThread)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
+BENCHMARK(BarePcre2JitScan)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  return korinbo::bench::RunAndReport(argc, argv, {{"ExtractHeadlines/real_time", "BarePcre2JitScan/real_time", 3.0}});
+  return korinbo::bench::RunAndReport(argc, argv,
+                                      {{"ExtractHeadlines/real_time", "BarePcre2JitScan/real_time", 3.0},
+                                       {"ExtractHeadlinesOnOneThread/real_time", "BarePcre2JitScan/real_time", 0}},
+                                      30);
 }

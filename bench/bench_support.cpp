@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 namespace korinbo::bench {
 namespace {
@@ -15,18 +16,48 @@ class RecordingReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        seconds[run.benchmark_name()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      if (run.error_occurred) continue;
+      // With repetitions, the fastest of each benchmark's repetitions where it computes that,
+      // else their median; otherwise its one run.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
+                          !fastest.contains(run.run_name.str());
+      const bool min = run.run_type == Run::RT_Aggregate && run.aggregate_name == "min";
+      if (min) {
+        fastest.insert(run.run_name.str());
+        seconds[run.run_name.str()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        continue;
+      }
+      if (median || run.run_type == Run::RT_Iteration) {
+        const std::string name = median ? run.run_name.str() : run.benchmark_name();
+        if (median || !seconds.contains(name)) {
+          seconds[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        }
       }
     }
   }
   std::map<std::string, double> seconds;
+  std::set<std::string> fastest;
 };
 
 }  // namespace
 
-int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios) {
-  benchmark::Initialize(&argc, argv);
+int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios, int repetitions) {
+  // Repetitions of the benchmarks run interleaved in random order, so that a slow spell of a shared
+  // machine falls on both sides of a ratio alike; flags given on the command line come later and win.
+  std::vector<std::string> flags;
+  if (repetitions > 1) {
+    flags.emplace_back("--benchmark_repetitions=");
+    flags.back().append(std::to_string(repetitions));
+    flags.emplace_back("--benchmark_enable_random_interleaving=true");
+    flags.emplace_back("--benchmark_report_aggregates_only=true");
+    flags.emplace_back("--benchmark_min_time=0.1");
+  }
+  std::vector<char*> args{argv[0]};
+  for (auto& flag : flags) args.push_back(flag.data());
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   int status = 0;
@@ -38,8 +69,9 @@ int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios) {
     const double value = a->second / b->second;
     const bool met = ratio.target <= 0 || value < ratio.target;
     if (!met) status = 1;
-    std::printf("%-44s %-34s %10.3f %8s %s\n", ratio.name.c_str(), ratio.reference.c_str(), value,
-                ratio.target > 0 ? ("<" + std::to_string(ratio.target).substr(0, 4)).c_str() : "",
+    char target[32] = "";
+    if (ratio.target > 0) std::snprintf(target, sizeof target, "<%.2f", ratio.target);
+    std::printf("%-44s %-34s %10.3f %8s %s\n", ratio.name.c_str(), ratio.reference.c_str(), value, target,
                 met ? "" : "MISSED");
   }
   benchmark::Shutdown();

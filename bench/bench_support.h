@@ -13,8 +13,9 @@ struct Ratio {
   double target = 0;      // the ratio it must stay below (0: none)
 };
 
-// Returns the process's exit code: 0 when every ratio with a target meets it.
-int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios);
+// Returns the process's exit code: 0 when every ratio with a target meets it. With repetitions,
+// each time is the median of that many repetitions, run interleaved.
+int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios, int repetitions = 1);
 
 // Wall-clock seconds of an outside command (the best of `repeats` runs); negative when it failed.
 double TimeCommand(const std::string& command, int repeats);
