@@ -92,7 +92,7 @@ void BarePcre2JitScan(benchmark::State& state) {
   for (auto _ : state) {
     int count = 0;
     PCRE2_SIZE start = 0;
-    while (pcre2_match(code, subject, w.page.size(), start, 0, data, nullptr) > 0) {
+    while (pcre2_jit_match(code, subject, w.page.size(), start, 0, data, nullptr) > 0) {
       ++count;
       start = pcre2_get_ovector_pointer(data)[1];
     }

@@ -363,9 +363,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   auto link_of = [&](std::size_t i) { return field(made[i].link, made[i].end); };
   // A long visit log is looked through on another thread while the seen log is.
   LinkPresence in_visits(index);
-  auto scan_visits = [&] {
-    for (const auto& line : visit_log) in_visits.AddLine(line);
-  };
+  auto scan_visits = [&] { in_visits.AddLines(visit_log.data(), visit_log.data() + visit_log.size()); };
   struct WaitForScan {
     bool started;
     ~WaitForScan() {
@@ -375,7 +373,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
                 HelperThread::Instance().TryStart(scan_visits)};
   if (!visits_scan.started) scan_visits();
   LinkPresence in_seen(index);
-  for (const auto& line : seen_log) in_seen.AddLine(line);
+  in_seen.AddLines(seen_log.data(), seen_log.data() + seen_log.size());
   std::vector<char> is_new(made.size(), 0);
   seen_log.reserve(seen_log.size() + made.size());
   for (std::size_t i = 0; i < made.size() && made[i].complete; ++i) {

@@ -87,6 +87,9 @@ class LinkPresence {
     if (index_.window_ != 0 && line.size() >= index_.shortest_) ScanLine(line);
     if (!index_.across_lines_.empty()) AddToTail(line);
   }
+  // AddLine for each of the lines, in order.
+  void AddLines(const std::string* first, const std::string* last);
+
   // Adds one of the links as a line, as AddLine(link) does.
   void AddLink(std::size_t link_id);
   bool Present(std::size_t link_id) const {

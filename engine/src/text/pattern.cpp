@@ -129,6 +129,12 @@ struct Pattern::Impl {
   pcre2::Code code;
   int groups = 0;
   std::size_t window = 0;  // 0: the code calls the budget callout
+  bool jit = false;        // compiled to machine code: matched without the interpreter's checks
+
+  int Match(PCRE2_SPTR text, std::size_t length, std::size_t from, MatchResources& resources) const {
+    return jit ? pcre2_jit_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get())
+               : pcre2_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get());
+  }
 
   void Fail(int rc) const {
     if (rc == kBudgetSpent) throw PatternError("the pattern takes too long to match");
@@ -146,7 +152,7 @@ struct Pattern::Impl {
       pcre2_set_callout(resources.context.get(), CheckBudget, &budget);
       pcre2_set_offset_limit(resources.context.get(), PCRE2_UNSET);
       budget.started.reset();
-      rc = pcre2_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get());
+      rc = Match(text, length, from, resources);
       if (budget.started) budget.left -= Clock::now() - *budget.started;
     } else {
       pcre2_set_callout(resources.context.get(), nullptr, nullptr);
@@ -161,7 +167,7 @@ struct Pattern::Impl {
         }
         const std::size_t last_start = std::min(from + window - 1, length - 1);
         pcre2_set_offset_limit(resources.context.get(), last_start);
-        rc = pcre2_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get());
+        rc = Match(text, length, from, resources);
         if (rc != PCRE2_ERROR_NOMATCH || last_start == length - 1) break;
         from = last_start + 1;
       }
@@ -199,7 +205,7 @@ Pattern::Pattern(std::string_view dialect_pattern) : impl_(std::make_unique<Impl
   impl_->groups = translation.groups;
   impl_->window = window;
   // Without JIT (not built in, or no executable memory) the interpreter matches alike.
-  (void)pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE);
+  impl_->jit = pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE) == 0;
 }
 
 Pattern::~Pattern() = default;
