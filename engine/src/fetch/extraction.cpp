@@ -86,12 +86,12 @@ class HeadlineMaker {
     AppendResolvedLink(fields, expand(site_.jump_url), base_url_);
     headline.end = fields.size();
     headline.complete = true;
-    links.Add(std::string_view(fields).substr(headline.link));
+    links.AddAt(headline.link, headline.end - headline.link);
   }
 
   std::vector<MadeHeadline> made;
   std::string fields;
-  LinkIndex links;  // the complete headlines' links, by headline
+  LinkIndex links{fields};  // the complete headlines' links, by headline
 
  private:
   const Pattern& pattern_;
@@ -355,7 +355,8 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   static const std::vector<MadeHeadline> kNone;
   const std::vector<MadeHeadline>& made = maker ? maker->made : kNone;
   const std::string_view fields = maker ? std::string_view(maker->fields) : std::string_view();
-  LinkIndex no_links;
+  const std::string no_text;
+  LinkIndex no_links(no_text);
   LinkIndex& index = maker ? maker->links : no_links;
   index.Finish();
 

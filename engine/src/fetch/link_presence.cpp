@@ -15,7 +15,7 @@ std::uint64_t Word(const char* at) {
 }
 
 // A fast hash of a short text, eight bytes at a time; texts are always compared after it agrees.
-std::uint64_t Hash(std::string_view text) {
+std::uint32_t Hash(std::string_view text) {
   constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
   std::uint64_t hash = text.size() * kMultiplier;
   std::size_t i = 0;
@@ -33,7 +33,7 @@ std::uint64_t Hash(std::string_view text) {
     }
     hash = (hash ^ rest) * kMultiplier;
   }
-  return hash ^ (hash >> 32);
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 std::size_t BlockSlot(const char* at) {
@@ -46,7 +46,7 @@ std::size_t BlockSlot(const char* at) {
 
 void LinkIndex::HashTable::Reserve(std::size_t count) {
   std::size_t size = 16;
-  while (size < count * 2) size *= 2;
+  while (size * 2 < count * 3) size *= 2;
   std::vector<Entry> old = std::move(entries);
   entries.assign(size, Entry{0, kNone});
   mask = size - 1;
@@ -56,8 +56,8 @@ void LinkIndex::HashTable::Reserve(std::size_t count) {
   }
 }
 
-void LinkIndex::HashTable::Insert(std::uint64_t hash, std::uint32_t value) {
-  if ((used + 1) * 2 > entries.size()) Reserve(used * 2 + 2);  // at most half full
+void LinkIndex::HashTable::Insert(std::uint32_t hash, std::uint32_t value) {
+  if ((used + 1) * 3 > entries.size() * 2) Reserve(used * 2 + 2);  // at most two thirds full
   std::size_t slot = hash & mask;
   while (entries[slot].value != kNone) slot = (slot + 1) & mask;
   entries[slot] = Entry{hash, value};
@@ -65,38 +65,43 @@ void LinkIndex::HashTable::Insert(std::uint64_t hash, std::uint32_t value) {
 }
 
 template <typename Visit>
-void LinkIndex::HashTable::ForEach(std::uint64_t hash, Visit&& visit) const {
+void LinkIndex::HashTable::ForEach(std::uint32_t hash, Visit&& visit) const {
   if (entries.empty()) return;
   for (std::size_t slot = hash & mask; entries[slot].value != kNone; slot = (slot + 1) & mask) {
     if (entries[slot].hash == hash) visit(entries[slot].value);
   }
 }
 
-std::uint32_t LinkIndex::FindOrAddDistinct(std::string_view link, std::uint64_t hash) {
+std::uint32_t LinkIndex::FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash) {
+  const std::string_view link = std::string_view(*text_).substr(offset, size);
   std::uint32_t found = kNone;
   by_hash_.ForEach(hash, [&](std::uint32_t distinct) {
     if (Distinct(distinct) == link) found = distinct;
   });
   if (found != kNone) return found;
   const auto added = static_cast<std::uint32_t>(distinct_.size());
-  distinct_.push_back(Span{bytes_.size(), link.size()});
-  bytes_.append(link);
+  distinct_.push_back(Span{offset, size});
   by_hash_.Insert(hash, added);
   return added;
 }
 
 LinkIndex::LinkIndex(const std::vector<std::string_view>& links) {
-  for (const std::string_view link : links) Add(link);
+  for (const std::string_view link : links) {
+    const std::size_t offset = copies_.size();
+    copies_.append(link);
+    AddAt(offset, link.size());
+  }
   Finish();
 }
 
-void LinkIndex::Add(std::string_view link) {
-  if (link.empty()) {
+void LinkIndex::AddAt(std::size_t offset, std::size_t size) {
+  if (size == 0) {
     distinct_of_.push_back(kNone);
     return;
   }
+  const std::string_view link = std::string_view(*text_).substr(offset, size);
   const std::size_t before = distinct_.size();
-  const std::uint32_t distinct = FindOrAddDistinct(link, Hash(link));
+  const std::uint32_t distinct = FindOrAddDistinct(offset, size, Hash(link));
   distinct_of_.push_back(distinct);
   if (distinct_.size() == before) return;
   if (link.find('\r') != std::string_view::npos || link.find('\n') != std::string_view::npos) {
@@ -126,7 +131,7 @@ void LinkIndex::Finish() {
       if (std::find(lengths.begin(), lengths.end(), link.size()) == lengths.end()) lengths.push_back(link.size());
       continue;
     }
-    const std::uint64_t hash = Hash(window);
+    const std::uint32_t hash = Hash(window);
     group = kNone;
     windows_.ForEach(hash, [&](std::uint32_t g) {
       if (Distinct(groups_[g].example).substr(0, window_) == window) group = g;

@@ -20,11 +20,16 @@ namespace korinbo {
 // What the lists are searched for, built once per fetch and shared by the lists' presences.
 class LinkIndex {
  public:
-  // The texts to look for are added one by one (kept as copies); the order they are added in is
-  // their id. Empty links are never present. Presences are made after Finish.
-  LinkIndex() = default;
-  explicit LinkIndex(const std::vector<std::string_view>& links);  // all added, then Finish
-  void Add(std::string_view link);
+  // The texts to look for are added one by one; the order they are added in is their id. Empty
+  // links are never present. Presences are made after Finish.
+  //
+  // Either the links lie in a text of the caller's, which may grow while they are added but must
+  // keep their bytes and outlive this, or they are added as copies.
+  explicit LinkIndex(const std::string& text) : text_(&text) {}
+  explicit LinkIndex(const std::vector<std::string_view>& links);  // copies of all, then Finish
+  LinkIndex(const LinkIndex&) = delete;
+  LinkIndex& operator=(const LinkIndex&) = delete;
+  void AddAt(std::size_t offset, std::size_t size);  // a link in the caller's text
   void Finish();
 
  private:
@@ -34,30 +39,33 @@ class LinkIndex {
   static constexpr std::size_t kShiftBits = 12;  // a table that stays in the first-level cache
 
   // An open-addressing table from a hash to a number; several entries may share a hash.
+  // Entries keep 32 bits of the hash, so that a table for thousands of links stays in the
+  // second-level cache.
   struct HashTable {
     struct Entry {
-      std::uint64_t hash;
+      std::uint32_t hash;
       std::uint32_t value;  // kNone: free
     };
     void Reserve(std::size_t count);
-    void Insert(std::uint64_t hash, std::uint32_t value);
+    void Insert(std::uint32_t hash, std::uint32_t value);
     template <typename Visit>
-    void ForEach(std::uint64_t hash, Visit&& visit) const;
+    void ForEach(std::uint32_t hash, Visit&& visit) const;
     std::vector<Entry> entries;
     std::size_t mask = 0;
     std::size_t used = 0;
   };
 
-  std::uint32_t FindOrAddDistinct(std::string_view link, std::uint64_t hash);
+  std::uint32_t FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash);
   std::string_view Distinct(std::uint32_t distinct) const {
-    return std::string_view(bytes_).substr(distinct_[distinct].offset, distinct_[distinct].size);
+    return std::string_view(*text_).substr(distinct_[distinct].offset, distinct_[distinct].size);
   }
 
   struct Span {
     std::size_t offset, size;
   };
-  std::string bytes_;                        // the different non-empty links, one after the other
-  std::vector<Span> distinct_;               // where each lies in bytes_
+  std::string copies_;                 // the links added as copies, one after the other
+  const std::string* text_ = &copies_; // where the links lie
+  std::vector<Span> distinct_;         // the different non-empty links, in text_
   std::vector<std::uint32_t> distinct_of_;   // by link id; kNone for an empty link
   HashTable by_hash_;                        // distinct links by the hash of their text
   std::vector<std::uint32_t> by_line_;       // distinct links without CR or LF
