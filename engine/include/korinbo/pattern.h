@@ -63,10 +63,11 @@ std::string ExpandTemplate(std::string_view subject, const PatternMatch& match, 
 // The same, appended to `out`; `subject` and `templ` must not lie within `out`.
 void AppendExpandedTemplate(std::string& out, std::string_view subject, const PatternMatch& match,
                             std::string_view templ);
-// The same as a view: of `subject` when the template is one group reference such as "$2", else of
-// `scratch`, which it overwrites.
-std::string_view ExpandTemplateView(std::string& scratch, std::string_view subject, const PatternMatch& match,
-                                    std::string_view templ);
+// The group number when the template is one group reference such as "$2" (numbers from 15 on give
+// nothing), for callers that expand one template many times.
+std::optional<unsigned long> SoleGroupReference(std::string_view templ);
+// A group's text in `subject`: empty when the group took no part or lies outside the subject.
+std::string_view GroupText(std::string_view subject, const PatternMatch& match, unsigned long number);
 
 // The template expanded against the first match of the pattern in the input; empty without a match.
 std::string PatternSubstitute(std::string_view input, std::string_view pattern, std::string_view templ);

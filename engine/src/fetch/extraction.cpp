@@ -56,7 +56,10 @@ class HeadlineMaker {
         site_(site),
         page_(page),
         base_url_(base_url),
-        same_match_alone_(MatchesAloneAsInThePage(site.anc_form)) {}
+        same_match_alone_(MatchesAloneAsInThePage(site.anc_form)),
+        caption_group_(SoleGroupReference(site.captions)),
+        remark_group_(SoleGroupReference(site.remark)),
+        link_group_(SoleGroupReference(site.jump_url)) {}
 
   // Throws PatternError, after adding the headline as counted only, when its own search fails.
   void Make(const PatternMatch& match) {
@@ -74,16 +77,20 @@ class HeadlineMaker {
     } else if ((inner = pattern_.Search(whole))) {
       expanded = &*inner;
     }
-    auto expand = [&](std::string_view templ) -> std::string_view {
+    // Templates that are one group reference, the usual ones, are the group's bytes of the page.
+    auto expand = [&](std::string_view templ, const std::optional<unsigned long>& group) -> std::string_view {
       if (expanded == nullptr) return {};
-      return ExpandTemplateView(scratch_, subject, *expanded, templ);
+      if (group) return GroupText(subject, *expanded, *group);
+      scratch_.clear();
+      AppendExpandedTemplate(scratch_, subject, *expanded, templ);
+      return scratch_;
     };
     headline.caption = fields.size();
-    AppendStrippedTags(fields, expand(site_.captions));
+    AppendStrippedTags(fields, expand(site_.captions, caption_group_));
     headline.remark = fields.size();
-    AppendStrippedTags(fields, expand(site_.remark));
+    AppendStrippedTags(fields, expand(site_.remark, remark_group_));
     headline.link = fields.size();
-    AppendResolvedLink(fields, expand(site_.jump_url), base_url_);
+    AppendResolvedLink(fields, expand(site_.jump_url, link_group_), base_url_);
     headline.end = fields.size();
     headline.complete = true;
     links.AddAt(headline.link, headline.end - headline.link);
@@ -99,6 +106,7 @@ class HeadlineMaker {
   std::string_view page_;
   std::string_view base_url_;
   bool same_match_alone_;
+  std::optional<unsigned long> caption_group_, remark_group_, link_group_;
   std::string scratch_;  // a template's expansion, before its tags or the base are handled
 };
 

@@ -251,6 +251,8 @@ namespace {
 
 constexpr unsigned long kNoGroup = 15;  // group numbers from here on give nothing
 
+}  // namespace
+
 std::string_view GroupText(std::string_view subject, const PatternMatch& match, unsigned long number) {
   if (number >= kNoGroup || number >= match.groups.size()) return {};
   const MatchSpan& span = match.groups[number];
@@ -261,19 +263,14 @@ std::string_view GroupText(std::string_view subject, const PatternMatch& match, 
   return subject.substr(start, end - start);
 }
 
-}  // namespace
-
-std::string_view ExpandTemplateView(std::string& scratch, std::string_view subject, const PatternMatch& match,
-                                    std::string_view templ) {
-  if (templ.size() >= 2 && templ[0] == '$' &&
-      std::all_of(templ.begin() + 1, templ.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    unsigned long number = 0;
-    for (const char c : templ.substr(1)) number = std::min(number * 10 + static_cast<unsigned long>(c - '0'), kNoGroup);
-    return GroupText(subject, match, number);
+std::optional<unsigned long> SoleGroupReference(std::string_view templ) {
+  if (templ.size() < 2 || templ[0] != '$' ||
+      !std::all_of(templ.begin() + 1, templ.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
   }
-  scratch.clear();
-  AppendExpandedTemplate(scratch, subject, match, templ);
-  return scratch;
+  unsigned long number = 0;
+  for (const char c : templ.substr(1)) number = std::min(number * 10 + static_cast<unsigned long>(c - '0'), kNoGroup);
+  return number;
 }
 
 void AppendExpandedTemplate(std::string& out, std::string_view subject, const PatternMatch& match,

@@ -112,17 +112,19 @@ TEST(Template, ExpandAgainstAMatchFromPattern) {
   EXPECT_EQ(ExpandTemplate("abcdefghijklmnopqrst", wide, "$14|$15|${16}|$19"), "o|||");
 }
 
-TEST(Template, AViewOfTheExpansionIsTheExpansion) {
-  // One group reference is a view of the subject; everything else is expanded into the scratch text.
+TEST(Template, AOneGroupTemplateIsThatGroupsText) {
+  // Such a template is taken as a view of the subject; any other is expanded.
   PatternMatch match;
   match.groups = {MatchSpan{0, 6}, MatchSpan{3, 5}, MatchSpan{-1, -1}, MatchSpan{4, 99}};
   for (int i = 4; i < 20; ++i) match.groups.push_back(MatchSpan{0, 1});
   const std::string subject = "id=42;";
-  const char* templates[] = {"$1", "$01", "$2", "$3", "$9", "$14", "$15", "$99999999999", "$", "$x", "${1}",
-                             "$1$1", "x$1", "$&", "", "\\$1", "$1 "};
-  std::string scratch = "stale";
-  for (const char* templ : templates) {
-    EXPECT_EQ(ExpandTemplateView(scratch, subject, match, templ), ExpandTemplate(subject, match, templ)) << templ;
+  for (const char* templ : {"$1", "$01", "$2", "$3", "$9", "$14", "$15", "$99999999999"}) {
+    const auto group = SoleGroupReference(templ);
+    ASSERT_TRUE(group) << templ;
+    EXPECT_EQ(GroupText(subject, match, *group), ExpandTemplate(subject, match, templ)) << templ;
+  }
+  for (const char* templ : {"$", "$x", "$1$1", "x$1", "", "\\$1", "$1 "}) {
+    EXPECT_FALSE(SoleGroupReference(templ)) << templ;
   }
 }
 
