@@ -176,6 +176,12 @@ class MatchHandOver {
 
 constexpr std::size_t kVisitLinesForAThread = 20000;
 
+// Asked once: the C library counts the processors from a file each time.
+bool HasASecondCore() {
+  static const bool second = std::thread::hardware_concurrency() > 1;
+  return second;
+}
+
 // One thread kept for the extraction's second thread of work: starting a thread costs about as
 // much as scanning a 100 KB page. It runs one job at a time; a caller that finds it busy does the
 // work itself.
@@ -347,7 +353,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
     maker.emplace(*pattern, site, page, base_url);
     std::exception_ptr find_failure;
     std::exception_ptr make_failure;
-    if (page.size() >= two_threads_from_bytes && std::thread::hardware_concurrency() > 1 &&
+    if (page.size() >= two_threads_from_bytes && HasASecondCore() &&
         FindAndMakeOnTwoThreads(*pattern, page, *maker, find_failure, make_failure)) {
       // The maker stops at a failing headline before any later match could have failed.
       failure = make_failure ? make_failure : find_failure;
@@ -378,7 +384,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
     ~WaitForScan() {
       if (started) (void)HelperThread::Instance().Wait();
     }
-  } visits_scan{visit_log.size() >= kVisitLinesForAThread && std::thread::hardware_concurrency() > 1 &&
+  } visits_scan{visit_log.size() >= kVisitLinesForAThread && HasASecondCore() &&
                 HelperThread::Instance().TryStart(scan_visits)};
   if (!visits_scan.started) scan_visits();
   LinkPresence in_seen(index);
