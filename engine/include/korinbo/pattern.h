@@ -45,9 +45,10 @@ class Pattern {
   // engine's limits (a runaway pattern).
   std::optional<PatternMatch> Search(std::string_view text, std::size_t from = 0) const;
 
-  // Every match as the extraction finds them: each search starts where the previous match ended,
-  // one byte later after an empty match.
-  void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit) const;
+  // Every match as the extraction finds them: the first search starts at `from`, each later one
+  // where the previous match ended, one byte later after an empty match.
+  void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
+                    std::size_t from = 0) const;
 
  private:
   struct Impl;

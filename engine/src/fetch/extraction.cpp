@@ -1,7 +1,8 @@
 #include "fetch/extraction.h"
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -61,10 +62,15 @@ class HeadlineMaker {
         remark_group_(SoleGroupReference(site.remark)),
         link_group_(SoleGroupReference(site.jump_url)) {}
 
+  // Room for the fields of the headlines found in `bytes` of the page: the usual templates make
+  // less than the matched text, and growing the buffer would copy it again and again.
+  void Reserve(std::size_t bytes) { fields.reserve(bytes); }
+
   // Throws PatternError, after adding the headline as counted only, when its own search fails.
   void Make(const PatternMatch& match) {
     const std::string_view whole = page_.substr(match.start(), match.end() - match.start());
     MadeHeadline& headline = made.emplace_back();
+    headline.caption = headline.remark = headline.link = headline.end = fields.size();
     // Each template is expanded against the pattern's first match within the matched text alone
     // (never within an empty one, which no search matches). Where that is the page's match, its
     // groups already point at the same bytes of the page.
@@ -96,6 +102,22 @@ class HeadlineMaker {
     links.AddAt(headline.link, headline.end - headline.link);
   }
 
+  // Appends the other maker's headlines from `first` on, as if made here.
+  void Adopt(const HeadlineMaker& other, std::size_t first) {
+    if (first >= other.made.size()) return;
+    const std::size_t from = other.made[first].caption;
+    const std::size_t to = fields.size();
+    fields.append(other.fields, from);
+    for (std::size_t i = first; i < other.made.size(); ++i) {
+      MadeHeadline headline = other.made[i];
+      for (std::size_t* offset : {&headline.caption, &headline.remark, &headline.link, &headline.end}) {
+        *offset = *offset - from + to;
+      }
+      made.push_back(headline);
+    }
+    links.AddAllFrom(other.links, first, from, to);
+  }
+
   std::vector<MadeHeadline> made;
   std::string fields;
   LinkIndex links{fields};  // the complete headlines' links, by headline
@@ -108,70 +130,6 @@ class HeadlineMaker {
   bool same_match_alone_;
   std::optional<unsigned long> caption_group_, remark_group_, link_group_;
   std::string scratch_;  // a template's expansion, before its tags or the base are handled
-};
-
-// The matches passed from the thread that finds them to the one that makes the headlines, in
-// batches, so that the two rarely wait for each other.
-class MatchHandOver {
- public:
-  static constexpr std::size_t kBatch = 256;
-
-  explicit MatchHandOver(std::size_t spans_per_match) : spans_per_match_(spans_per_match) {}
-
-  // Finder side. Returns false once the maker has stopped.
-  bool Add(const PatternMatch& match) {
-    filling_.insert(filling_.end(), match.groups.begin(), match.groups.end());
-    if (filling_.size() < kBatch * spans_per_match_) return true;
-    return Flush(false);
-  }
-  void Finish() { Flush(true); }
-  // Ends the hand-over without its last batch, on the way out of a failure.
-  void Abandon() noexcept {
-    {
-      const std::lock_guard lock(mutex_);
-      finished_ = true;
-    }
-    ready_.notify_one();
-  }
-
-  // Maker side: the next batch, or nothing after the last.
-  std::optional<std::vector<MatchSpan>> Next() {
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [&] { return !batches_.empty() || finished_; });
-    if (batches_.empty()) return std::nullopt;
-    std::vector<MatchSpan> batch = std::move(batches_.front());
-    batches_.pop_front();
-    return batch;
-  }
-  void Stop() {
-    const std::lock_guard lock(mutex_);
-    stopped_ = true;
-  }
-
-  std::size_t SpansPerMatch() const { return spans_per_match_; }
-
- private:
-  bool Flush(bool last) {
-    bool stopped = false;
-    {
-      const std::lock_guard lock(mutex_);
-      if (!filling_.empty()) batches_.push_back(std::move(filling_));
-      if (last) finished_ = true;
-      stopped = stopped_;
-    }
-    ready_.notify_one();
-    filling_.clear();
-    if (!last) filling_.reserve(kBatch * spans_per_match_);
-    return !stopped;
-  }
-
-  const std::size_t spans_per_match_;
-  std::vector<MatchSpan> filling_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::vector<MatchSpan>> batches_;
-  bool finished_ = false;
-  bool stopped_ = false;
 };
 
 constexpr std::size_t kVisitLinesForAThread = 20000;
@@ -256,8 +214,6 @@ class HelperThread {
   std::thread thread_;
 };
 
-struct MakerStopped {};
-
 bool IsPatternError(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
@@ -266,56 +222,84 @@ bool IsPatternError(const std::exception_ptr& failure) {
   } catch (...) {
     return false;
   }
-}  // thrown into the match loop to end it early
+}
 
-// Finds the matches on this thread and makes the headlines on the helper thread; false, having done
-// nothing, when that is busy. The same headlines as making each one when it is found: the maker
-// takes the matches in order and stops where a headline's own search fails, which the finder then
-// stops for too.
-bool FindAndMakeOnTwoThreads(const Pattern& pattern, std::string_view page, HeadlineMaker& maker,
-                             std::exception_ptr& find_failure, std::exception_ptr& make_failure) {
-  MatchHandOver hand_over(static_cast<std::size_t>(pattern.GroupCount()) + 1);
+struct HalfStopped {};  // thrown into the second half's match loop to end it early
+struct ChainsMet {};    // thrown into the first half's match loop where the second half goes on
+
+// The headlines of the page's second half, found and made on the helper thread.
+struct SecondHalf {
+  SecondHalf(const Pattern& pattern, const SiteDefinition& site, std::string_view page, std::string_view base_url)
+      : maker(pattern, site, page, base_url) {}
+  HeadlineMaker maker;
+  std::vector<std::size_t> starts;  // where each made headline's match starts
+  std::exception_ptr failure;       // what ended its loop early
+  std::atomic<bool> stop{false};
+};
+
+// Finds and makes the headlines of the page's first half on this thread and of its second half
+// on the helper thread; false, having done nothing, when that is busy. The same headlines and
+// failure as one loop over the page: the match found at a start position does not depend on where
+// the search began, and each search begins where the previous match ended, so this thread's loop
+// goes on into the second half until one of its matches is one that the helper's loop found, and
+// from there on the helper's headlines are those that one loop would make.
+bool FindAndMakeInTwoHalves(const Pattern& pattern, std::string_view page, const SiteDefinition& site,
+                            std::string_view base_url, HeadlineMaker& maker, std::exception_ptr& failure) {
+  const std::size_t middle = page.size() / 2;
+  SecondHalf second(pattern, site, page, base_url);
+  second.maker.Reserve(page.size() - middle);
   const bool started = HelperThread::Instance().TryStart([&] {
-    PatternMatch match;
     try {
-      while (auto batch = hand_over.Next()) {
-        const std::size_t stride = hand_over.SpansPerMatch();
-        for (std::size_t at = 0; at < batch->size(); at += stride) {
-          match.groups.assign(batch->begin() + static_cast<std::ptrdiff_t>(at),
-                              batch->begin() + static_cast<std::ptrdiff_t>(at + stride));
-          maker.Make(match);
-        }
-      }
+      pattern.ForEachMatch(
+          page,
+          [&](const PatternMatch& match) {
+            if (second.stop.load(std::memory_order_relaxed)) throw HalfStopped{};
+            second.starts.push_back(match.start());
+            second.maker.Make(match);
+          },
+          middle);
+    } catch (const HalfStopped&) {
     } catch (...) {
-      make_failure = std::current_exception();
-      hand_over.Stop();
-      while (hand_over.Next()) {
-      }
+      second.failure = std::current_exception();
     }
   });
   if (!started) return false;
-  // Whatever ends the finding, the maker is told and waited for before this returns.
+  // Whatever ends this thread's loop, the helper is stopped or waited for before this returns.
   struct Join {
-    MatchHandOver& hand_over;
-    bool finished = false;
-    ~Join() {
-      if (!finished) {
-        hand_over.Abandon();
-        (void)HelperThread::Instance().Wait();
-      }
+    SecondHalf& second;
+    bool joined = false;
+    void operator()() {
+      if (joined) return;
+      joined = true;
+      (void)HelperThread::Instance().Wait();
     }
-  } join{hand_over};
+    ~Join() {
+      second.stop = true;
+      (*this)();
+    }
+  } join{second};
+  maker.Reserve(middle);
+  std::optional<std::size_t> met;  // the helper's headline where the loops met
   try {
     pattern.ForEachMatch(page, [&](const PatternMatch& match) {
-      if (!hand_over.Add(match)) throw MakerStopped{};
+      if (match.start() >= middle) {
+        join();
+        const auto at = std::lower_bound(second.starts.begin(), second.starts.end(), match.start());
+        if (at != second.starts.end() && *at == match.start()) {
+          met = static_cast<std::size_t>(at - second.starts.begin());
+          throw ChainsMet{};
+        }
+      }
+      maker.Make(match);
     });
+  } catch (const ChainsMet&) {
   } catch (const PatternError&) {
-    find_failure = std::current_exception();
-  } catch (const MakerStopped&) {
+    failure = std::current_exception();
   }
-  hand_over.Finish();
-  join.finished = true;
-  (void)HelperThread::Instance().Wait();  // the maker keeps what it throws itself
+  if (!met) return true;  // this thread's loop ended on its own
+  maker.Adopt(second.maker, *met);
+  failure = second.failure;
+  if (failure && !IsPatternError(failure)) std::rethrow_exception(failure);  // as from the loop
   return true;
 }
 
@@ -351,14 +335,9 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   std::optional<HeadlineMaker> maker;
   if (pattern) {
     maker.emplace(*pattern, site, page, base_url);
-    std::exception_ptr find_failure;
-    std::exception_ptr make_failure;
-    if (page.size() >= two_threads_from_bytes && HasASecondCore() &&
-        FindAndMakeOnTwoThreads(*pattern, page, *maker, find_failure, make_failure)) {
-      // The maker stops at a failing headline before any later match could have failed.
-      failure = make_failure ? make_failure : find_failure;
-      if (failure && !IsPatternError(failure)) std::rethrow_exception(failure);  // as from the loop
-    } else {
+    if (page.size() < two_threads_from_bytes || !HasASecondCore() ||
+        !FindAndMakeInTwoHalves(*pattern, page, site, base_url, *maker, failure)) {
+      maker->Reserve(page.size());
       try {
         pattern->ForEachMatch(page, [&](const PatternMatch& match) { maker->Make(match); });
       } catch (const PatternError&) {

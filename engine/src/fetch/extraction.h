@@ -12,8 +12,8 @@ namespace korinbo {
 // Appends the headline's link: unchanged when it begins with "http://", else base URL + "/" + link.
 void AppendResolvedLink(std::string& out, std::string_view link, std::string_view base_url);
 
-// Pages from this size on are extracted by two threads: one finds the matches, the other makes
-// the headlines from them as they come.
+// Pages from this size on are extracted by two threads, each finding and making the headlines of
+// one half of the page.
 inline constexpr std::size_t kTwoThreadExtractionBytes = 256 * 1024;
 
 // ExtractHeadlines with the size from which two threads are used (tests give both paths the same

@@ -72,7 +72,8 @@ void LinkIndex::HashTable::ForEach(std::uint32_t hash, Visit&& visit) const {
   }
 }
 
-std::uint32_t LinkIndex::FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash) {
+std::uint32_t LinkIndex::FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash,
+                                           bool across_lines) {
   const std::string_view link = std::string_view(*text_).substr(offset, size);
   std::uint32_t found = kNone;
   by_hash_.ForEach(hash, [&](std::uint32_t distinct) {
@@ -80,7 +81,7 @@ std::uint32_t LinkIndex::FindOrAddDistinct(std::size_t offset, std::size_t size,
   });
   if (found != kNone) return found;
   const auto added = static_cast<std::uint32_t>(distinct_.size());
-  distinct_.push_back(Span{offset, size});
+  distinct_.push_back(Span{offset, size, hash, across_lines});
   by_hash_.Insert(hash, added);
   return added;
 }
@@ -100,15 +101,36 @@ void LinkIndex::AddAt(std::size_t offset, std::size_t size) {
     return;
   }
   const std::string_view link = std::string_view(*text_).substr(offset, size);
+  Add(offset, size, Hash(link),
+      link.find('\r') != std::string_view::npos || link.find('\n') != std::string_view::npos);
+}
+
+void LinkIndex::Add(std::size_t offset, std::size_t size, std::uint32_t hash, bool across_lines) {
   const std::size_t before = distinct_.size();
-  const std::uint32_t distinct = FindOrAddDistinct(offset, size, Hash(link));
+  const std::uint32_t distinct = FindOrAddDistinct(offset, size, hash, across_lines);
   distinct_of_.push_back(distinct);
   if (distinct_.size() == before) return;
-  if (link.find('\r') != std::string_view::npos || link.find('\n') != std::string_view::npos) {
+  if (across_lines) {
     across_lines_.push_back(distinct);
-    longest_across_ = std::max(longest_across_, link.size());
+    longest_across_ = std::max(longest_across_, size);
   } else {
     by_line_.push_back(distinct);
+  }
+}
+
+void LinkIndex::AddAllFrom(const LinkIndex& other, std::size_t first_id, std::size_t from_offset,
+                           std::size_t to_offset) {
+  // The other's hashes are kept; each of its distinct links is looked up here once.
+  std::vector<std::uint32_t> here(other.distinct_.size(), kNone);
+  for (std::size_t id = first_id; id < other.distinct_of_.size(); ++id) {
+    const std::uint32_t distinct = other.distinct_of_[id];
+    if (distinct == kNone || here[distinct] != kNone) {
+      distinct_of_.push_back(distinct == kNone ? kNone : here[distinct]);
+      continue;
+    }
+    const Span& span = other.distinct_[distinct];
+    Add(span.offset - from_offset + to_offset, span.size, span.hash, span.across_lines);
+    here[distinct] = distinct_of_.back();
   }
 }
 

@@ -30,6 +30,9 @@ class LinkIndex {
   LinkIndex(const LinkIndex&) = delete;
   LinkIndex& operator=(const LinkIndex&) = delete;
   void AddAt(std::size_t offset, std::size_t size);  // a link in the caller's text
+  // Adds the other index's links from `first_id` on, whose bytes the caller has copied from
+  // `from_offset` of the other's text to `to_offset` of this one's.
+  void AddAllFrom(const LinkIndex& other, std::size_t first_id, std::size_t from_offset, std::size_t to_offset);
   void Finish();
 
  private:
@@ -55,13 +58,16 @@ class LinkIndex {
     std::size_t used = 0;
   };
 
-  std::uint32_t FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash);
+  void Add(std::size_t offset, std::size_t size, std::uint32_t hash, bool across_lines);
+  std::uint32_t FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash, bool across_lines);
   std::string_view Distinct(std::uint32_t distinct) const {
     return std::string_view(*text_).substr(distinct_[distinct].offset, distinct_[distinct].size);
   }
 
   struct Span {
     std::size_t offset, size;
+    std::uint32_t hash;
+    bool across_lines;  // holds CR or LF
   };
   std::string copies_;                 // the links added as copies, one after the other
   const std::string* text_ = &copies_; // where the links lie

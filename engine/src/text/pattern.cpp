@@ -223,12 +223,11 @@ std::optional<PatternMatch> Pattern::Search(std::string_view text, std::size_t f
   return match;
 }
 
-void Pattern::ForEachMatch(std::string_view text,
-                           const std::function<void(const PatternMatch&)>& visit) const {
+void Pattern::ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
+                           std::size_t from) const {
   const std::size_t length = TextLength(text);
   Budget budget;  // one budget for the whole loop
   PatternMatch match;
-  std::size_t from = 0;
   while (impl_->Find(text.data(), length, from, budget, match)) {
     const std::size_t start = match.start();
     const std::size_t end = match.end();

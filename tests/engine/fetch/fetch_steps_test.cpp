@@ -372,8 +372,10 @@ void ExpectSameExtraction(const Extraction& one, const Extraction& two, const st
 
 TEST(ExtractHeadlines, TwoThreadsGiveWhatOneGives) {
   std::mt19937 random(777);
+  // Among them patterns whose matches reach across the page's middle, and "(..)", whose matches from
+  // an odd start never meet those from an even one.
   const char* patterns[] = {"<a href=\"([^\"]*)\">(.*?)</a>", "(\\d+)(b)?", "^(a+)(1?)", "(?-i)(a|b)(1)?<",
-                            "x*?(\\d)", "(.)"};
+                            "x*?(\\d)", "(.)", "(..)", "([ab\r\n]+)(1?)"};
   const std::vector<std::string> visits = {"http://x/3", "zz http://x/a1 zz"};
   for (const char* pattern : patterns) {
     SiteDefinition site;
@@ -430,6 +432,34 @@ TEST(ExtractHeadlines, TwoThreadsStopAtAPatternErrorWhereOneStops) {
   EXPECT_TRUE(one.failed);
   EXPECT_EQ(one.rows.size(), 1000u);
   ExpectSameExtraction(one, Extract(page, site, {}, 0), "runaway");
+}
+
+TEST(ExtractHeadlines, TwoThreadsStopAtAPatternErrorInThePagesSecondHalf) {
+  SiteDefinition site;
+  site.anc_form = "(x)|(a|aa)*c";
+  site.captions = "$1";
+  site.remark = "";
+  site.jump_url = "$1";
+  std::string page;
+  for (int i = 0; i < 140000; ++i) page += "x ";
+  page += std::string(1 << 18, 'a') + "bc";
+  const Extraction one = Extract(page, site, {}, std::string::npos);
+  EXPECT_TRUE(one.failed);
+  EXPECT_EQ(one.rows.size(), 140000u);
+  ExpectSameExtraction(one, Extract(page, site, {}, 0), "runaway in the second half");
+}
+
+TEST(ExtractHeadlines, TwoThreadsGiveWhatOneGivesWhereTheHalvesNeverMeet) {
+  SiteDefinition site;
+  site.anc_form = "(..)";
+  site.captions = "$1";
+  site.remark = "";
+  site.jump_url = "$1";
+  std::string page;
+  for (int i = 0; i < 10002; ++i) page += "ab1"[i % 3];  // the middle is odd, every match starts even
+  const Extraction one = Extract(page, site, {}, std::string::npos);
+  EXPECT_EQ(one.rows.size(), 5001u);
+  ExpectSameExtraction(one, Extract(page, site, {}, 0), "odd middle");
 }
 
 }  // namespace
