@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -9,6 +10,10 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace korinbo {
 
@@ -205,65 +210,86 @@ class TagRemover {
 
 namespace {
 
-bool HasByteBelow0x40(const char* at) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  std::uint64_t word = 0;
-  std::memcpy(&word, at, sizeof word);
-  // Sets a high bit where a byte is below 0x40 (and may set more above such a byte).
-  return ((word - kOnes * 0x40) & ~word & kOnes * 0x80) != 0;
+enum : unsigned char { kPlain, kOpen, kClose, kNul, kLineBreak };
+
+constexpr auto kByteKind = [] {
+  std::array<unsigned char, 256> kind{};
+  kind['<'] = kOpen;
+  kind['>'] = kClose;
+  kind['\0'] = kNul;
+  kind['\r'] = kLineBreak;
+  kind['\n'] = kLineBreak;
+  return kind;
+}();
+
+constexpr std::size_t kBlock = 16;
+
+// Bit i set where byte i of the 16 is one that tag stripping looks at.
+std::uint32_t SpecialBytes(const char* at) {
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  __m128i hits = _mm_cmpeq_epi8(block, _mm_set1_epi8('<'));
+  hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8('>')));
+  hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_setzero_si128()));
+  hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')));
+  hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8('\n')));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
+#else
+  std::uint32_t mask = 0;
+  for (std::size_t i = 0; i < kBlock; ++i) {
+    if (kByteKind[static_cast<unsigned char>(at[i])] != kPlain) mask |= 1u << i;
+  }
+  return mask;
+#endif
 }
 
 // The usual caption: no NUL, and no tag holds a second "<". Then every tag's text occurs only where
 // a tag was found, removing tags makes no new ones, and the result is the text without the tags'
 // bytes and line breaks, made in one pass. Returns false, having appended nothing, otherwise.
 bool AppendWithoutSimpleTags(std::string& out, std::string_view text) {
-  enum : unsigned char { kPlain, kOpen, kClose, kNul, kLineBreak };
-  static constexpr auto kKind = [] {
-    std::array<unsigned char, 256> kind{};
-    kind['<'] = kOpen;
-    kind['>'] = kClose;
-    kind['\0'] = kNul;
-    kind['\r'] = kLineBreak;
-    kind['\n'] = kLineBreak;
-    return kind;
-  }();
   const std::size_t from = out.size();
   const char* bytes = text.data();
   const std::size_t size = text.size();
   std::size_t kept_from = 0;  // start of the bytes not yet appended
   std::size_t tag = std::string_view::npos;  // the open tag's "<"
-  std::size_t i = 0;
-  while (i < size) {
-    // Every byte that matters is below 0x40; Japanese text has eight bytes at a time above it.
-    if (i + 8 <= size && !HasByteBelow0x40(bytes + i)) {
-      i += 8;
-      continue;
+  // False where the text is not the usual caption.
+  auto at_special = [&](std::size_t i, unsigned char kind) {
+    if (kind == kNul || (kind == kOpen && tag != std::string_view::npos)) return false;
+    if (tag != std::string_view::npos) {
+      if (kind == kClose) {
+        tag = std::string_view::npos;
+        kept_from = i + 1;
+      }
+      return true;
     }
-    for (const std::size_t stop = std::min(i + 8, size); i < stop; ++i) {
-      const unsigned char kind = kKind[static_cast<unsigned char>(bytes[i])];
-      if (kind == kPlain) continue;
-      if (kind == kNul || (kind == kOpen && tag != std::string_view::npos)) {
+    if (kind == kClose) return true;
+    out.append(bytes + kept_from, i - kept_from);
+    if (kind == kOpen) tag = i;
+    kept_from = i + 1;
+    return true;
+  };
+  std::size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    for (std::uint32_t mask = SpecialBytes(bytes + i); mask != 0; mask &= mask - 1) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask));
+      if (!at_special(at, kByteKind[static_cast<unsigned char>(bytes[at])])) {
         out.resize(from);
         return false;
       }
-      if (tag != std::string_view::npos) {
-        if (kind == kClose) {
-          tag = std::string_view::npos;
-          kept_from = i + 1;
-        }
-        continue;
-      }
-      if (kind == kClose) continue;
-      out.append(bytes + kept_from, i - kept_from);
-      if (kind == kOpen) tag = i;
-      kept_from = i + 1;
+    }
+  }
+  for (; i < size; ++i) {
+    const unsigned char kind = kByteKind[static_cast<unsigned char>(bytes[i])];
+    if (kind != kPlain && !at_special(i, kind)) {
+      out.resize(from);
+      return false;
     }
   }
   if (tag == std::string_view::npos) {
-    out.append(bytes + kept_from, text.size() - kept_from);
+    out.append(bytes + kept_from, size - kept_from);
   } else {  // an unclosed "<" is no tag: the rest is kept, but for its line breaks
     const std::size_t tail = out.size();
-    out.append(bytes + tag, text.size() - tag);
+    out.append(bytes + tag, size - tag);
     EraseLineBreaks(out, tail);
   }
   return true;

@@ -58,6 +58,8 @@ TEST(StripTags, Table) {
       {"<>x<>", "x"},
       {"<i>a\0<b>c<i>"s, "a\0<b>c"s},  // tags are found before the NUL, removed everywhere
       {"\0<i>"s, "\0<i>"s},
+      {"<b>abcdefghijklmnopqrstuvwxyz\0<i>"s, "abcdefghijklmnopqrstuvwxyz\0<i>"s},  // a NUL past 16 bytes
+      {"0123456789abcdef<b>\r\n0123456789abcdef</b>ghij", "0123456789abcdef0123456789abcdefghij"},
       {"<x><b><<b>x>", "<x>"},  // removing "<b>" makes a "<x>" after "<x>" was handled
       {"<a><<a>a>", "<a>"},     // an occurrence made by a removal stays in that same pass
       {"<x><<b>x>", "x>"},
