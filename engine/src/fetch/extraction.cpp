@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -114,8 +115,8 @@ class HeadlineMaker {
         *offset = *offset - from + to;
       }
       made.push_back(headline);
+      if (headline.complete) links.AddFrom(other.links, i, headline.link);
     }
-    links.AddAllFrom(other.links, first, from, to);
   }
 
   std::vector<MadeHeadline> made;
@@ -224,49 +225,103 @@ bool IsPatternError(const std::exception_ptr& failure) {
   }
 }
 
-struct HalfStopped {};  // thrown into the second half's match loop to end it early
-struct ChainsMet {};    // thrown into the first half's match loop where the second half goes on
+struct LoopStopped {};  // thrown into a piece's match loop at the next piece, or to end it early
 
-// The headlines of the page's second half, found and made on the helper thread.
-struct SecondHalf {
-  SecondHalf(const Pattern& pattern, const SiteDefinition& site, std::string_view page, std::string_view base_url)
-      : maker(pattern, site, page, base_url) {}
-  HeadlineMaker maker;
-  std::vector<std::size_t> starts;  // where each made headline's match starts
-  std::exception_ptr failure;       // what ended its loop early
-  std::atomic<bool> stop{false};
+// Where the caller's loop meets a piece's: the piece's headline that they both make.
+struct LoopsMet {
+  std::size_t piece = 0;
+  std::size_t headline = 0;
 };
 
-// Finds and makes the headlines of the page's first half on this thread and of its second half
-// on the helper thread; false, having done nothing, when that is busy. The same headlines and
-// failure as one loop over the page: the match found at a start position does not depend on where
-// the search began, and each search begins where the previous match ended, so this thread's loop
-// goes on into the second half until one of its matches is one that the helper's loop found, and
-// from there on the helper's headlines are those that one loop would make.
-bool FindAndMakeInTwoHalves(const Pattern& pattern, std::string_view page, const SiteDefinition& site,
-                            std::string_view base_url, HeadlineMaker& maker, std::exception_ptr& failure) {
-  const std::size_t middle = page.size() / 2;
-  SecondHalf second(pattern, site, page, base_url);
-  second.maker.Reserve(page.size() - middle);
+// The headlines that a loop from the start of one piece of the page makes up to the first match
+// that starts in the next piece.
+struct PieceHeadlines {
+  PieceHeadlines(const Pattern& pattern, const SiteDefinition& site, std::string_view page, std::string_view base_url)
+      : maker(pattern, site, page, base_url) {}
+  HeadlineMaker maker;
+  std::vector<std::size_t> starts;        // where each made headline's match starts
+  std::size_t resume_from = 0;            // where the search after the last made match starts
+  std::optional<std::size_t> next_start;  // the first match in the next piece; none: the loop ended first
+  std::exception_ptr failure;             // what ended the loop early
+};
+
+// The pieces of the page, taken one by one from the front by the caller and from the back by the
+// helper thread, so that neither waits for the other however fast each runs.
+class PageShares {
+ public:
+  PageShares(std::size_t page_size, std::size_t pieces) : back_(pieces) {
+    for (std::size_t i = 0; i <= pieces; ++i) begins_.push_back(page_size / pieces * i + page_size % pieces * i / pieces);
+  }
+  std::size_t Pieces() const { return begins_.size() - 1; }
+  std::size_t Begin(std::size_t piece) const { return begins_[piece]; }
+  std::size_t PieceOf(std::size_t at) const {
+    return static_cast<std::size_t>(std::upper_bound(begins_.begin(), begins_.end(), at) - begins_.begin()) - 1;
+  }
+  std::optional<std::size_t> TakeFront() {
+    const std::lock_guard lock(mutex_);
+    if (front_ == back_) return std::nullopt;
+    return front_++;
+  }
+  std::optional<std::size_t> TakeBack() {
+    const std::lock_guard lock(mutex_);
+    if (front_ == back_) return std::nullopt;
+    return --back_;
+  }
+
+ private:
+  std::vector<std::size_t> begins_;
+  std::mutex mutex_;
+  std::size_t front_ = 0;  // pieces not yet taken: [front_, back_)
+  std::size_t back_;
+};
+
+constexpr std::size_t kBytesPerPiece = 4096;
+constexpr std::size_t kMostPieces = 16;
+
+// Finds and makes the headlines with the helper thread's help; false, having done nothing, when that
+// is busy. The same headlines and failure as one loop over the page: the match found at a start
+// position does not depend on where the search began, and each search begins where the previous
+// match ended. So a loop from the start of a piece makes, from the first match that the page's one
+// loop also makes on, the same headlines as that loop. This thread's loop goes on into the helper's
+// pieces until one of its matches is one that the piece's loop made; from there on the piece's
+// headlines are taken, and the next piece's where its first match is the one that ended the piece.
+bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, const SiteDefinition& site,
+                              std::string_view base_url, HeadlineMaker& maker, std::exception_ptr& failure) {
+  PageShares shares(page.size(), std::clamp<std::size_t>(page.size() / kBytesPerPiece, 2, kMostPieces));
+  std::vector<std::unique_ptr<PieceHeadlines>> pieces(shares.Pieces());
+  std::atomic<bool> stop{false};
+  std::size_t owned_end = shares.Begin(*shares.TakeFront() + 1);  // this thread's pieces end here
   const bool started = HelperThread::Instance().TryStart([&] {
-    try {
-      pattern.ForEachMatch(
-          page,
-          [&](const PatternMatch& match) {
-            if (second.stop.load(std::memory_order_relaxed)) throw HalfStopped{};
-            second.starts.push_back(match.start());
-            second.maker.Make(match);
-          },
-          middle);
-    } catch (const HalfStopped&) {
-    } catch (...) {
-      second.failure = std::current_exception();
+    while (const std::optional<std::size_t> piece = shares.TakeBack()) {
+      if (stop.load(std::memory_order_relaxed)) return;
+      PieceHeadlines& made = *(pieces[*piece] = std::make_unique<PieceHeadlines>(pattern, site, page, base_url));
+      const std::size_t end = *piece + 1 < shares.Pieces() ? shares.Begin(*piece + 1) : page.size();
+      made.maker.Reserve(end - shares.Begin(*piece));
+      made.resume_from = shares.Begin(*piece);
+      try {
+        pattern.ForEachMatch(
+            page,
+            [&](const PatternMatch& match) {
+              if (stop.load(std::memory_order_relaxed)) throw LoopStopped{};
+              if (match.start() >= end) {
+                made.next_start = match.start();
+                throw LoopStopped{};
+              }
+              made.starts.push_back(match.start());
+              made.maker.Make(match);
+              made.resume_from = match.end() > match.start() ? match.end() : match.start() + 1;
+            },
+            shares.Begin(*piece));
+      } catch (const LoopStopped&) {
+      } catch (...) {
+        made.failure = std::current_exception();
+      }
     }
   });
   if (!started) return false;
   // Whatever ends this thread's loop, the helper is stopped or waited for before this returns.
   struct Join {
-    SecondHalf& second;
+    std::atomic<bool>& stop;
     bool joined = false;
     void operator()() {
       if (joined) return;
@@ -274,33 +329,58 @@ bool FindAndMakeInTwoHalves(const Pattern& pattern, std::string_view page, const
       (void)HelperThread::Instance().Wait();
     }
     ~Join() {
-      second.stop = true;
+      stop = true;
       (*this)();
     }
-  } join{second};
-  maker.Reserve(middle);
-  std::optional<std::size_t> met;  // the helper's headline where the loops met
-  try {
-    pattern.ForEachMatch(page, [&](const PatternMatch& match) {
-      if (match.start() >= middle) {
-        join();
-        const auto at = std::lower_bound(second.starts.begin(), second.starts.end(), match.start());
-        if (at != second.starts.end() && *at == match.start()) {
-          met = static_cast<std::size_t>(at - second.starts.begin());
-          throw ChainsMet{};
-        }
+  } join{stop};
+  maker.Reserve(page.size());
+  auto visit = [&](const PatternMatch& match) {
+    while (!join.joined && match.start() >= owned_end) {
+      if (const std::optional<std::size_t> piece = shares.TakeFront()) {
+        owned_end = shares.Begin(*piece + 1);
+      } else {
+        join();  // every piece from here on is the helper's
       }
-      maker.Make(match);
-    });
-  } catch (const ChainsMet&) {
-  } catch (const PatternError&) {
-    failure = std::current_exception();
+    }
+    if (match.start() >= owned_end) {
+      const std::size_t piece = shares.PieceOf(match.start());
+      const std::vector<std::size_t>& starts = pieces[piece]->starts;
+      const auto at = std::lower_bound(starts.begin(), starts.end(), match.start());
+      if (at != starts.end() && *at == match.start()) {
+        throw LoopsMet{piece, static_cast<std::size_t>(at - starts.begin())};
+      }
+    }
+    maker.Make(match);
+  };
+  std::size_t from = 0;
+  for (;;) {
+    std::optional<LoopsMet> met;
+    try {
+      pattern.ForEachMatch(page, visit, from);
+    } catch (const LoopsMet& where) {
+      met = where;
+    } catch (const PatternError&) {
+      failure = std::current_exception();
+    }
+    if (!met) return true;  // this thread's loop ended on its own
+    for (;;) {
+      const PieceHeadlines& made = *pieces[met->piece];
+      maker.Adopt(made.maker, met->headline);
+      if (made.failure) {
+        failure = made.failure;
+        if (!IsPatternError(failure)) std::rethrow_exception(failure);  // as from the loop
+        return true;
+      }
+      if (!made.next_start) return true;
+      const std::vector<std::size_t>& next = pieces[met->piece + 1]->starts;
+      const auto at = std::lower_bound(next.begin(), next.end(), *made.next_start);
+      if (at == next.end() || *at != *made.next_start) {
+        from = made.resume_from;  // the loops part here: this thread's goes on
+        break;
+      }
+      *met = LoopsMet{met->piece + 1, static_cast<std::size_t>(at - next.begin())};
+    }
   }
-  if (!met) return true;  // this thread's loop ended on its own
-  maker.Adopt(second.maker, *met);
-  failure = second.failure;
-  if (failure && !IsPatternError(failure)) std::rethrow_exception(failure);  // as from the loop
-  return true;
 }
 
 }  // namespace
@@ -336,7 +416,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   if (pattern) {
     maker.emplace(*pattern, site, page, base_url);
     if (page.size() < two_threads_from_bytes || !HasASecondCore() ||
-        !FindAndMakeInTwoHalves(*pattern, page, site, base_url, *maker, failure)) {
+        !FindAndMakeWithTheHelper(*pattern, page, site, base_url, *maker, failure)) {
       maker->Reserve(page.size());
       try {
         pattern->ForEachMatch(page, [&](const PatternMatch& match) { maker->Make(match); });

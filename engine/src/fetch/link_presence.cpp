@@ -120,20 +120,14 @@ void LinkIndex::Add(std::size_t offset, std::size_t size, std::uint32_t hash, bo
   }
 }
 
-void LinkIndex::AddAllFrom(const LinkIndex& other, std::size_t first_id, std::size_t from_offset,
-                           std::size_t to_offset) {
-  // The other's hashes are kept; each of its distinct links is looked up here once.
-  std::vector<std::uint32_t> here(other.distinct_.size(), kNone);
-  for (std::size_t id = first_id; id < other.distinct_of_.size(); ++id) {
-    const std::uint32_t distinct = other.distinct_of_[id];
-    if (distinct == kNone || here[distinct] != kNone) {
-      distinct_of_.push_back(distinct == kNone ? kNone : here[distinct]);
-      continue;
-    }
-    const Span& span = other.distinct_[distinct];
-    Add(span.offset - from_offset + to_offset, span.size, span.hash, span.across_lines);
-    here[distinct] = distinct_of_.back();
+void LinkIndex::AddFrom(const LinkIndex& other, std::size_t other_id, std::size_t offset) {
+  const std::uint32_t distinct = other.distinct_of_[other_id];
+  if (distinct == kNone) {
+    distinct_of_.push_back(kNone);
+    return;
   }
+  const Span& span = other.distinct_[distinct];
+  Add(offset, span.size, span.hash, span.across_lines);
 }
 
 void LinkIndex::Finish() {

@@ -30,9 +30,9 @@ class LinkIndex {
   LinkIndex(const LinkIndex&) = delete;
   LinkIndex& operator=(const LinkIndex&) = delete;
   void AddAt(std::size_t offset, std::size_t size);  // a link in the caller's text
-  // Adds the other index's links from `first_id` on, whose bytes the caller has copied from
-  // `from_offset` of the other's text to `to_offset` of this one's.
-  void AddAllFrom(const LinkIndex& other, std::size_t first_id, std::size_t from_offset, std::size_t to_offset);
+  // Adds the other index's link, whose bytes the caller has copied to `offset` of this one's text;
+  // its hash is not computed again.
+  void AddFrom(const LinkIndex& other, std::size_t other_id, std::size_t offset);
   void Finish();
 
  private:

@@ -449,7 +449,7 @@ TEST(ExtractHeadlines, TwoThreadsStopAtAPatternErrorInThePagesSecondHalf) {
   ExpectSameExtraction(one, Extract(page, site, {}, 0), "runaway in the second half");
 }
 
-TEST(ExtractHeadlines, TwoThreadsGiveWhatOneGivesWhereTheHalvesNeverMeet) {
+TEST(ExtractHeadlines, TwoThreadsGiveWhatOneGivesWhereTheLoopsNeverMeet) {
   SiteDefinition site;
   site.anc_form = "(..)";
   site.captions = "$1";
