@@ -49,11 +49,18 @@ class Pattern {
   // where the previous match ended, one byte later after an empty match.
   void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
                     std::size_t from = 0) const;
+  // The same on a text already cut at its first NUL byte (CutAtNul), so that loops from many places
+  // of one text do not each look through all of it.
+  void ForEachMatchInCutText(std::string_view cut_text, const std::function<void(const PatternMatch&)>& visit,
+                             std::size_t from = 0) const;
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The text up to its first NUL byte, where every search ends.
+std::string_view CutAtNul(std::string_view text);
 
 // The PCRE2 pattern that a dialect pattern is translated to (for tests and the match tool).
 // Throws PatternError as the constructor of Pattern does.

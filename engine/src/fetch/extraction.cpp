@@ -287,7 +287,9 @@ constexpr std::size_t kMostPieces = 16;
 // headlines are taken, and the next piece's where its first match is the one that ended the piece.
 bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, const SiteDefinition& site,
                               std::string_view base_url, HeadlineMaker& maker, std::exception_ptr& failure) {
-  PageShares shares(page.size(), std::clamp<std::size_t>(page.size() / kBytesPerPiece, 2, kMostPieces));
+  // Every loop ends at the page's first NUL; it is looked for once.
+  const std::string_view text = CutAtNul(page);
+  PageShares shares(text.size(), std::clamp<std::size_t>(text.size() / kBytesPerPiece, 2, kMostPieces));
   std::vector<std::unique_ptr<PieceHeadlines>> pieces(shares.Pieces());
   std::atomic<bool> stop{false};
   std::size_t owned_end = shares.Begin(*shares.TakeFront() + 1);  // this thread's pieces end here
@@ -295,12 +297,12 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
     while (const std::optional<std::size_t> piece = shares.TakeBack()) {
       if (stop.load(std::memory_order_relaxed)) return;
       PieceHeadlines& made = *(pieces[*piece] = std::make_unique<PieceHeadlines>(pattern, site, page, base_url));
-      const std::size_t end = *piece + 1 < shares.Pieces() ? shares.Begin(*piece + 1) : page.size();
+      const std::size_t end = shares.Begin(*piece + 1);
       made.maker.Reserve(end - shares.Begin(*piece));
       made.resume_from = shares.Begin(*piece);
       try {
-        pattern.ForEachMatch(
-            page,
+        pattern.ForEachMatchInCutText(
+            text,
             [&](const PatternMatch& match) {
               if (stop.load(std::memory_order_relaxed)) throw LoopStopped{};
               if (match.start() >= end) {
@@ -333,7 +335,7 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
       (*this)();
     }
   } join{stop};
-  maker.Reserve(page.size());
+  maker.Reserve(text.size());
   auto visit = [&](const PatternMatch& match) {
     while (!join.joined && match.start() >= owned_end) {
       if (const std::optional<std::size_t> piece = shares.TakeFront()) {
@@ -356,7 +358,7 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
   for (;;) {
     std::optional<LoopsMet> met;
     try {
-      pattern.ForEachMatch(page, visit, from);
+      pattern.ForEachMatchInCutText(text, visit, from);
     } catch (const LoopsMet& where) {
       met = where;
     } catch (const PatternError&) {

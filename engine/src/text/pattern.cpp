@@ -225,7 +225,12 @@ std::optional<PatternMatch> Pattern::Search(std::string_view text, std::size_t f
 
 void Pattern::ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
                            std::size_t from) const {
-  const std::size_t length = TextLength(text);
+  ForEachMatchInCutText(CutAtNul(text), visit, from);
+}
+
+void Pattern::ForEachMatchInCutText(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
+                                    std::size_t from) const {
+  const std::size_t length = text.size();
   Budget budget;  // one budget for the whole loop
   PatternMatch match;
   while (impl_->Find(text.data(), length, from, budget, match)) {
@@ -235,6 +240,8 @@ void Pattern::ForEachMatch(std::string_view text, const std::function<void(const
     from = end > start ? end : start + 1;
   }
 }
+
+std::string_view CutAtNul(std::string_view text) { return text.substr(0, TextLength(text)); }
 
 std::string TranslatePattern(std::string_view dialect_pattern) {
   return dialect::Translate(dialect_pattern).pcre2;
