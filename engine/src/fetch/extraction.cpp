@@ -45,8 +45,9 @@ bool MatchesAloneAsInThePage(std::string_view pattern) {
   return true;
 }
 
-// A headline made from one match; its fields lie one after the other in the maker's buffer.
+// A headline made from one match; its fields lie one after the other in a maker's buffer.
 struct MadeHeadline {
+  const std::string* fields = nullptr;  // the buffer
   std::size_t caption = 0, remark = 0, link = 0, end = 0;  // where each field starts; end of the link
   bool complete = false;  // false: its own search failed, it is counted only
 };
@@ -71,6 +72,7 @@ class HeadlineMaker {
   void Make(const PatternMatch& match) {
     const std::string_view whole = page_.substr(match.start(), match.end() - match.start());
     MadeHeadline& headline = made.emplace_back();
+    headline.fields = &fields;
     headline.caption = headline.remark = headline.link = headline.end = fields.size();
     // Each template is expanded against the pattern's first match within the matched text alone
     // (never within an empty one, which no search matches). Where that is the page's match, its
@@ -103,19 +105,14 @@ class HeadlineMaker {
     links.AddAt(headline.link, headline.end - headline.link);
   }
 
-  // Appends the other maker's headlines from `first` on, as if made here.
+  // Appends the other maker's headlines from `first` on, as if made here; their fields stay in the
+  // other's buffer, which must outlive this.
   void Adopt(const HeadlineMaker& other, std::size_t first) {
     if (first >= other.made.size()) return;
-    const std::size_t from = other.made[first].caption;
-    const std::size_t to = fields.size();
-    fields.append(other.fields, from);
+    made.insert(made.end(), other.made.begin() + static_cast<std::ptrdiff_t>(first), other.made.end());
+    links.Reserve(made.size());
     for (std::size_t i = first; i < other.made.size(); ++i) {
-      MadeHeadline headline = other.made[i];
-      for (std::size_t* offset : {&headline.caption, &headline.remark, &headline.link, &headline.end}) {
-        *offset = *offset - from + to;
-      }
-      made.push_back(headline);
-      if (headline.complete) links.AddFrom(other.links, i, headline.link);
+      if (other.made[i].complete) links.AddFrom(other.links, i);
     }
   }
 
@@ -285,12 +282,16 @@ constexpr std::size_t kMostPieces = 16;
 // loop also makes on, the same headlines as that loop. This thread's loop goes on into the helper's
 // pieces until one of its matches is one that the piece's loop made; from there on the piece's
 // headlines are taken, and the next piece's where its first match is the one that ended the piece.
+//
+// The helper's pieces are kept in `pieces`: the maker's headlines taken from them keep their fields
+// there.
 bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, const SiteDefinition& site,
-                              std::string_view base_url, HeadlineMaker& maker, std::exception_ptr& failure) {
+                              std::string_view base_url, HeadlineMaker& maker, std::exception_ptr& failure,
+                              std::vector<std::unique_ptr<PieceHeadlines>>& pieces) {
   // Every loop ends at the page's first NUL; it is looked for once.
   const std::string_view text = CutAtNul(page);
   PageShares shares(text.size(), std::clamp<std::size_t>(text.size() / kBytesPerPiece, 2, kMostPieces));
-  std::vector<std::unique_ptr<PieceHeadlines>> pieces(shares.Pieces());
+  pieces.resize(shares.Pieces());
   std::atomic<bool> stop{false};
   std::size_t owned_end = shares.Begin(*shares.TakeFront() + 1);  // this thread's pieces end here
   const bool started = HelperThread::Instance().TryStart([&] {
@@ -414,11 +415,12 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   } catch (const PatternError&) {
     failure = std::current_exception();
   }
+  std::vector<std::unique_ptr<PieceHeadlines>> pieces;  // before the maker that takes their headlines
   std::optional<HeadlineMaker> maker;
   if (pattern) {
     maker.emplace(*pattern, site, page, base_url);
     if (page.size() < two_threads_from_bytes || !HasASecondCore() ||
-        !FindAndMakeWithTheHelper(*pattern, page, site, base_url, *maker, failure)) {
+        !FindAndMakeWithTheHelper(*pattern, page, site, base_url, *maker, failure, pieces)) {
       maker->Reserve(page.size());
       try {
         pattern->ForEachMatch(page, [&](const PatternMatch& match) { maker->Make(match); });
@@ -429,14 +431,15 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   }
   static const std::vector<MadeHeadline> kNone;
   const std::vector<MadeHeadline>& made = maker ? maker->made : kNone;
-  const std::string_view fields = maker ? std::string_view(maker->fields) : std::string_view();
   const std::string no_text;
   LinkIndex no_links(no_text);
   LinkIndex& index = maker ? maker->links : no_links;
   index.Finish();
 
-  auto field = [&](std::size_t from, std::size_t to) { return fields.substr(from, to - from); };
-  auto link_of = [&](std::size_t i) { return field(made[i].link, made[i].end); };
+  auto field = [&](const MadeHeadline& headline, std::size_t from, std::size_t to) {
+    return std::string_view(*headline.fields).substr(from, to - from);
+  };
+  auto link_of = [&](std::size_t i) { return field(made[i], made[i].link, made[i].end); };
   // A long visit log is looked through on another thread while the seen log is.
   LinkPresence in_visits(index);
   auto scan_visits = [&] { in_visits.AddLines(visit_log.data(), visit_log.data() + visit_log.size()); };
@@ -468,8 +471,8 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
     const MadeHeadline& headline = made[i];
     sink.BeginHeadline();
     if (!headline.complete) break;
-    const int row = sink.AppendRow(field(headline.caption, headline.remark));
-    sink.SetRemark(row, field(headline.remark, headline.link));
+    const int row = sink.AppendRow(field(headline, headline.caption, headline.remark));
+    sink.SetRemark(row, field(headline, headline.remark, headline.link));
     int icon = is_new[i] ? kIconNew : kIconUnread;
     if (in_visits.Present(i)) icon = kIconRead;
     sink.SetIcon(row, icon);

@@ -83,17 +83,16 @@ void LinkIndex::HashTable::ForEach(std::uint32_t hash, Visit&& visit) const {
   }
 }
 
-std::uint32_t LinkIndex::FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash,
-                                           bool across_lines) {
-  const std::string_view link = std::string_view(*text_).substr(offset, size);
+std::uint32_t LinkIndex::FindOrAddDistinct(const Span& link) {
+  const std::string_view text = std::string_view(*link.text).substr(link.offset, link.size);
   std::uint32_t found = kNone;
-  by_hash_.ForEach(hash, [&](std::uint32_t distinct) {
-    if (Distinct(distinct) == link) found = distinct;
+  by_hash_.ForEach(link.hash, [&](std::uint32_t distinct) {
+    if (Distinct(distinct) == text) found = distinct;
   });
   if (found != kNone) return found;
   const auto added = static_cast<std::uint32_t>(distinct_.size());
-  distinct_.push_back(Span{offset, size, hash, across_lines});
-  by_hash_.Insert(hash, added);
+  distinct_.push_back(link);
+  by_hash_.Insert(link.hash, added);
   return added;
 }
 
@@ -112,30 +111,36 @@ void LinkIndex::AddAt(std::size_t offset, std::size_t size) {
     return;
   }
   const std::string_view link = std::string_view(*text_).substr(offset, size);
-  Add(offset, size, Hash(link), HasLineBreak(link));
+  Add(Span{text_, offset, size, Hash(link), HasLineBreak(link)});
 }
 
-void LinkIndex::Add(std::size_t offset, std::size_t size, std::uint32_t hash, bool across_lines) {
+void LinkIndex::Add(const Span& link) {
   const std::size_t before = distinct_.size();
-  const std::uint32_t distinct = FindOrAddDistinct(offset, size, hash, across_lines);
+  const std::uint32_t distinct = FindOrAddDistinct(link);
   distinct_of_.push_back(distinct);
   if (distinct_.size() == before) return;
-  if (across_lines) {
+  if (link.across_lines) {
     across_lines_.push_back(distinct);
-    longest_across_ = std::max(longest_across_, size);
+    longest_across_ = std::max(longest_across_, link.size);
   } else {
     by_line_.push_back(distinct);
   }
 }
 
-void LinkIndex::AddFrom(const LinkIndex& other, std::size_t other_id, std::size_t offset) {
+void LinkIndex::AddFrom(const LinkIndex& other, std::size_t other_id) {
   const std::uint32_t distinct = other.distinct_of_[other_id];
   if (distinct == kNone) {
     distinct_of_.push_back(kNone);
     return;
   }
-  const Span& span = other.distinct_[distinct];
-  Add(offset, span.size, span.hash, span.across_lines);
+  Add(other.distinct_[distinct]);
+}
+
+void LinkIndex::Reserve(std::size_t links) {
+  distinct_.reserve(links);
+  distinct_of_.reserve(links);
+  by_line_.reserve(links);
+  if (by_hash_.entries.size() * 2 < links * 3) by_hash_.Reserve(links);
 }
 
 void LinkIndex::Finish() {

@@ -30,9 +30,11 @@ class LinkIndex {
   LinkIndex(const LinkIndex&) = delete;
   LinkIndex& operator=(const LinkIndex&) = delete;
   void AddAt(std::size_t offset, std::size_t size);  // a link in the caller's text
-  // Adds the other index's link, whose bytes the caller has copied to `offset` of this one's text;
-  // its hash is not computed again.
-  void AddFrom(const LinkIndex& other, std::size_t other_id, std::size_t offset);
+  // Adds the other index's link where it lies, which must outlive this; its hash is not computed
+  // again.
+  void AddFrom(const LinkIndex& other, std::size_t other_id);
+  // Room for this many links in all.
+  void Reserve(std::size_t links);
   void Finish();
 
  private:
@@ -58,20 +60,22 @@ class LinkIndex {
     std::size_t used = 0;
   };
 
-  void Add(std::size_t offset, std::size_t size, std::uint32_t hash, bool across_lines);
-  std::uint32_t FindOrAddDistinct(std::size_t offset, std::size_t size, std::uint32_t hash, bool across_lines);
-  std::string_view Distinct(std::uint32_t distinct) const {
-    return std::string_view(*text_).substr(distinct_[distinct].offset, distinct_[distinct].size);
-  }
-
   struct Span {
+    const std::string* text;  // where the link lies
     std::size_t offset, size;
     std::uint32_t hash;
     bool across_lines;  // holds CR or LF
   };
+  void Add(const Span& link);
+  std::uint32_t FindOrAddDistinct(const Span& link);
+  std::string_view Distinct(std::uint32_t distinct) const {
+    const Span& span = distinct_[distinct];
+    return std::string_view(*span.text).substr(span.offset, span.size);
+  }
+
   std::string copies_;                 // the links added as copies, one after the other
-  const std::string* text_ = &copies_; // where the links lie
-  std::vector<Span> distinct_;         // the different non-empty links, in text_
+  const std::string* text_ = &copies_; // where the links added by AddAt lie
+  std::vector<Span> distinct_;         // the different non-empty links
   std::vector<std::uint32_t> distinct_of_;   // by link id; kNone for an empty link
   HashTable by_hash_;                        // distinct links by the hash of their text
   std::vector<std::uint32_t> by_line_;       // distinct links without CR or LF
