@@ -27,6 +27,22 @@ struct PatternMatch {
   std::size_t end() const { return static_cast<std::size_t>(groups[0].end); }
 };
 
+// The time that several match loops may spend together before the next search fails as taking
+// too long; a loop without one has its own.
+class SearchBudget {
+ public:
+  SearchBudget();
+  ~SearchBudget();
+  SearchBudget(const SearchBudget&) = delete;
+  SearchBudget& operator=(const SearchBudget&) = delete;
+
+  struct State;
+  State& state() { return *state_; }
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
 // A compiled dialect pattern; move-only.
 class Pattern {
  public:
@@ -50,9 +66,9 @@ class Pattern {
   void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
                     std::size_t from = 0) const;
   // The same on a text already cut at its first NUL byte (CutAtNul), so that loops from many places
-  // of one text do not each look through all of it.
+  // of one text do not each look through all of it; the loop spends from `budget` when given one.
   void ForEachMatchInCutText(std::string_view cut_text, const std::function<void(const PatternMatch&)>& visit,
-                             std::size_t from = 0) const;
+                             std::size_t from = 0, SearchBudget* budget = nullptr) const;
 
  private:
   struct Impl;

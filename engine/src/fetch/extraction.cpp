@@ -294,6 +294,9 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
   pieces.resize(shares.Pieces());
   std::atomic<bool> stop{false};
   std::size_t owned_end = shares.Begin(*shares.TakeFront() + 1);  // this thread's pieces end here
+  // Each thread's loops spend from one budget, as one loop over the page would.
+  SearchBudget helper_budget;
+  SearchBudget budget;
   const bool started = HelperThread::Instance().TryStart([&] {
     while (const std::optional<std::size_t> piece = shares.TakeBack()) {
       if (stop.load(std::memory_order_relaxed)) return;
@@ -314,7 +317,7 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
               made.maker.Make(match);
               made.resume_from = match.end() > match.start() ? match.end() : match.start() + 1;
             },
-            shares.Begin(*piece));
+            shares.Begin(*piece), &helper_budget);
       } catch (const LoopStopped&) {
       } catch (...) {
         made.failure = std::current_exception();
@@ -359,7 +362,7 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
   for (;;) {
     std::optional<LoopsMet> met;
     try {
-      pattern.ForEachMatchInCutText(text, visit, from);
+      pattern.ForEachMatchInCutText(text, visit, from, &budget);
     } catch (const LoopsMet& where) {
       met = where;
     } catch (const PatternError&) {

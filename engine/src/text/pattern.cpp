@@ -41,16 +41,26 @@ constexpr uint32_t kMaxPairs = dialect::kMaxGroups + 1;
 
 using Clock = std::chrono::steady_clock;
 
-// The time one search loop may spend. With the callout, only the time inside PCRE2 counts; the clock
-// is read by the callout only, so that a search that passes few start positions costs no clock
-// reads. A windowed search counts the time from its first clock read on.
-struct Budget {
+}  // namespace
+
+// The time one search loop, or the loops sharing it, may spend. With the callout, only the time
+// inside PCRE2 counts; the clock is read by the callout only, so that a search that passes few
+// start positions costs no clock reads. A windowed search counts the time from its first clock
+// read on.
+struct SearchBudget::State {
   std::chrono::nanoseconds left{kSearchBudget};
   std::optional<Clock::time_point> started;  // when the current call first reached the callout
   unsigned calls = 0;
   unsigned windows = 0;
   std::optional<Clock::time_point> first_read;  // windowed searches
 };
+
+SearchBudget::SearchBudget() : state_(std::make_unique<State>()) {}
+SearchBudget::~SearchBudget() = default;
+
+namespace {
+
+using Budget = SearchBudget::State;
 
 int CheckBudget(pcre2_callout_block*, void* data) {
   auto* budget = static_cast<Budget*>(data);
@@ -229,9 +239,10 @@ void Pattern::ForEachMatch(std::string_view text, const std::function<void(const
 }
 
 void Pattern::ForEachMatchInCutText(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
-                                    std::size_t from) const {
+                                    std::size_t from, SearchBudget* shared_budget) const {
   const std::size_t length = text.size();
-  Budget budget;  // one budget for the whole loop
+  Budget own_budget;  // one budget for the whole loop
+  Budget& budget = shared_budget != nullptr ? shared_budget->state() : own_budget;
   PatternMatch match;
   while (impl_->Find(text.data(), length, from, budget, match)) {
     const std::size_t start = match.start();

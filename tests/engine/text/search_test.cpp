@@ -238,5 +238,26 @@ TEST(MatchLimits, QuadraticScanFromManyStartsIsStopped) {
   }
 }
 
+TEST(MatchLimits, LoopsSharingABudgetStopWhenTogetherTheyTakeTooLong) {
+  // A windowed search counts its visitor's time too: each loop here takes about half a second.
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "<td class=x>" + std::string(100, 'y');
+  const Pattern compiled("<td class=x>(y)");
+  auto slow_visit = [](const PatternMatch&) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); };
+  auto loop = [&](SearchBudget* budget) {
+    try {
+      compiled.ForEachMatchInCutText(text, slow_visit, 0, budget);
+      return true;
+    } catch (const PatternError& error) {
+      EXPECT_NE(std::string(error.what()).find("too long"), std::string::npos) << error.what();
+      return false;
+    }
+  };
+  SearchBudget shared;
+  EXPECT_TRUE(loop(&shared));
+  EXPECT_FALSE(loop(&shared));
+  EXPECT_TRUE(loop(nullptr)) << "a loop of its own has the whole budget";
+}
+
 }  // namespace
 }  // namespace korinbo
