@@ -22,7 +22,7 @@ struct Workload {
   std::string page;
   korinbo::SiteDefinition site;
   std::vector<std::string> seen;
-  std::vector<std::string> visits;
+  korinbo::HistoryLines visits;
 };
 
 const Workload& TheWorkload() {
@@ -44,7 +44,10 @@ const Workload& TheWorkload() {
     }
     w.page += "</ul></body></html>\r\n";
     for (int i = 0; i < 1000; ++i) w.seen.push_back("http://news.example/top//news/2026/12/" + std::to_string(103000 + i) + ".html");
-    for (int i = 0; i < 100000; ++i) w.visits.push_back("http://other.example/archive/" + std::to_string(i) + ".html");
+    // As the fetch loads it: the file's text.
+    std::string visits;
+    for (int i = 0; i < 100000; ++i) visits += "http://other.example/archive/" + std::to_string(i) + ".html\r\n";
+    w.visits = korinbo::HistoryLines::FromText(std::move(visits));
     return w;
   }();
   return workload;

@@ -30,6 +30,8 @@ void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view b
 // A line file's lines: split at CR LF, lone CR and lone LF; a final line break adds no empty line;
 // everything from the first NUL byte on is dropped.
 std::vector<std::string> SplitLines(std::string_view text);
+// Where each line of SplitLines lies in the text, appended to `starts` and `sizes`.
+void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std::vector<std::size_t>& sizes);
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 

@@ -1,6 +1,8 @@
 #pragma once
 // The history files in the start directory: the seen log, the visit log and the page dump.
+#include <cstddef>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +16,31 @@ inline constexpr std::string_view kVisitLogName = "visitdata.txt";
 inline constexpr std::string_view kPageDumpName = "getdata.txt";
 inline constexpr std::size_t kSeenLogLimit = 1000;
 
+// A history list kept as one text and where each of its lines lies, so that a long visit log is
+// loaded and looked through without a string for every line.
+class HistoryLines {
+ public:
+  HistoryLines() = default;
+  // The lines of a file's bytes, as SplitLines gives them.
+  static HistoryLines FromText(std::string text);
+  explicit HistoryLines(const std::vector<std::string>& lines);
+  HistoryLines(std::initializer_list<std::string_view> lines);
+
+  std::size_t size() const { return starts_.size(); }
+  std::string_view operator[](std::size_t i) const { return std::string_view(text_).substr(starts_[i], sizes_[i]); }
+  const std::vector<std::size_t>& Sizes() const { return sizes_; }
+
+ private:
+  template <typename Lines>
+  void Append(const Lines& lines);
+
+  std::string text_;
+  std::vector<std::size_t> starts_;
+  std::vector<std::size_t> sizes_;
+};
+
 // A missing file is the empty list. Throws FileError when the file cannot be read.
+HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name);
 std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std::string_view file_name);
 // Replaces the file atomically with every line followed by CR LF. Throws FileError.
 void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_name,

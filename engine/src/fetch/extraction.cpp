@@ -400,13 +400,13 @@ void AppendResolvedLink(std::string& out, std::string_view link, std::string_vie
 }
 
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const std::vector<std::string>& visit_log,
+                      std::vector<std::string>& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink) {
   ExtractHeadlines(page, site, base_url, seen_log, visit_log, sink, kTwoThreadExtractionBytes);
 }
 
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const std::vector<std::string>& visit_log,
+                      std::vector<std::string>& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink, std::size_t two_threads_from_bytes) {
   // First every headline is made, then classified: presence in the logs is decided for all links
   // together in one pass over each log. A pattern error part-way stops the making; the rows
@@ -445,7 +445,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   auto link_of = [&](std::size_t i) { return field(made[i], made[i].link, made[i].end); };
   // A long visit log is looked through on another thread while the seen log is.
   LinkPresence in_visits(index);
-  auto scan_visits = [&] { in_visits.AddLines(visit_log.data(), visit_log.data() + visit_log.size()); };
+  auto scan_visits = [&] { in_visits.AddLines(visit_log); };
   struct WaitForScan {
     bool started;
     ~WaitForScan() {

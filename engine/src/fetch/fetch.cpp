@@ -262,7 +262,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
   auto seen_log = LoadHistory(start_dir, kSeenLogName);
-  const auto visit_log = LoadHistory(start_dir, kVisitLogName);
+  const HistoryLines visit_log = LoadHistoryLines(start_dir, kVisitLogName);
 
   class WindowSink : public HeadlineSink {
    public:

@@ -196,6 +196,20 @@ void LinkPresence::AddLines(const std::string* first, const std::string* last) {
   }
 }
 
+void LinkPresence::AddLines(const HistoryLines& lines) {
+  if (!index_.across_lines_.empty()) {
+    for (std::size_t i = 0; i < lines.size(); ++i) AddLine(lines[i]);
+    return;
+  }
+  if (index_.window_ == 0) return;
+  // Only the lines' sizes are read for the lines shorter than every link, most of a long log.
+  const std::size_t shortest = index_.shortest_;
+  const std::vector<std::size_t>& sizes = lines.Sizes();
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    if (sizes[i] >= shortest) ScanLine(lines[i]);
+  }
+}
+
 void LinkPresence::AddLink(std::size_t link_id) {
   const std::uint32_t distinct = index_.distinct_of_[link_id];
   if (distinct == LinkIndex::kNone) return AddLine({});

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "korinbo/history.h"
+
 namespace korinbo {
 
 // What the lists are searched for, built once per fetch and shared by the lists' presences.
@@ -107,6 +109,7 @@ class LinkPresence {
   }
   // AddLine for each of the lines, in order.
   void AddLines(const std::string* first, const std::string* last);
+  void AddLines(const HistoryLines& lines);
 
   // Adds one of the links as a line, as AddLine(link) does.
   void AddLink(std::size_t link_id);

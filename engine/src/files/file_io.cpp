@@ -178,17 +178,29 @@ void ReplaceFileAtomically(const fs::path& path, std::string_view bytes, Durabil
   if (dir.ok()) ::fsync(dir.get());
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
+void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std::vector<std::size_t>& sizes) {
   text = text.substr(0, text.find('\0'));
-  std::vector<std::string> lines;
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
+    starts.push_back(start);
+    sizes.push_back(i - start);
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
     start = i + 1;
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  if (start < text.size()) {
+    starts.push_back(start);
+    sizes.push_back(text.size() - start);
+  }
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::size_t> starts;
+  std::vector<std::size_t> sizes;
+  SplitLineSpans(text, starts, sizes);
+  std::vector<std::string> lines;
+  lines.reserve(starts.size());
+  for (std::size_t i = 0; i < starts.size(); ++i) lines.emplace_back(text.substr(starts[i], sizes[i]));
   return lines;
 }
 

@@ -47,6 +47,30 @@ class StreamSearch {
 
 }  // namespace
 
+HistoryLines HistoryLines::FromText(std::string text) {
+  HistoryLines lines;
+  SplitLineSpans(text, lines.starts_, lines.sizes_);
+  lines.text_ = std::move(text);
+  return lines;
+}
+
+template <typename Lines>
+void HistoryLines::Append(const Lines& lines) {
+  for (const auto& line : lines) {
+    starts_.push_back(text_.size());
+    sizes_.push_back(std::string_view(line).size());
+    text_.append(line);
+  }
+}
+
+HistoryLines::HistoryLines(const std::vector<std::string>& lines) { Append(lines); }
+HistoryLines::HistoryLines(std::initializer_list<std::string_view> lines) { Append(lines); }
+
+HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name) {
+  auto bytes = ReadFileBytes(PathInDirectory(start_dir, file_name));
+  return bytes ? HistoryLines::FromText(std::move(*bytes)) : HistoryLines{};
+}
+
 std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std::string_view file_name) {
   const auto bytes = ReadFileBytes(PathInDirectory(start_dir, file_name));
   return bytes ? SplitLines(*bytes) : std::vector<std::string>{};

@@ -143,7 +143,7 @@ TEST(ExtractHeadlines, ClassifiesByTheSubstringRule) {
       "<a href=\"http://v.example/\">v</a>"     // visited, never seen: read, and appended
       "<a href=\"http://n.example\">m</a>";     // a part of a link appended in this fetch: unread
   std::vector<std::string> seen{"http://a.example/12"};
-  const std::vector<std::string> visits{"old", "http://v.example/page"};
+  const HistoryLines visits{"old", "http://v.example/page"};
   Rows rows;
   ExtractHeadlines(page, LinkSite(), "http://a.example", seen, visits, rows);
   EXPECT_EQ(Icons(rows), (std::vector<int>{kIconUnread, kIconNew, kIconUnread, kIconRead, kIconUnread}));
@@ -348,7 +348,7 @@ Extraction Extract(std::string_view page, const SiteDefinition& site, const std:
   result.seen = {"http://x/1", "http://x/2b"};
   Rows rows;
   try {
-    ExtractHeadlines(page, site, "http://x", result.seen, visits, rows, two_threads_from_bytes);
+    ExtractHeadlines(page, site, "http://x", result.seen, HistoryLines(visits), rows, two_threads_from_bytes);
   } catch (const PatternError&) {
     result.failed = true;
   }
@@ -405,10 +405,10 @@ TEST(ExtractHeadlines, ALongVisitLogGivesWhatTheSubstringRuleGives) {
   std::string page;
   for (int i = 0; i < 40; ++i) page += "<a href=\"n/" + std::to_string(i) + ".html\">" + std::to_string(i) + "</a>";
   std::vector<std::string> seen{"http://x/n/3.html"};
-  Rows rows;
-  ExtractHeadlines(page, LinkSite(), "http://x", seen, visits, rows);
   std::string joined;
   for (const auto& line : visits) joined += line + "\r\n";
+  Rows rows;
+  ExtractHeadlines(page, LinkSite(), "http://x", seen, HistoryLines::FromText(joined), rows);
   ASSERT_EQ(rows.rows.size(), 40u);
   for (const HeadlineRow& row : rows.rows) {
     const int expected = joined.find(row.link) != std::string::npos ? kIconRead

@@ -89,7 +89,14 @@ TEST(SplitLines, SplitsAtEveryKindOfLineEnd) {
       // A Shift_JIS trail byte is no line end, and bytes above 7F stay as they are.
       {"\x95\x5C\r\n\x81\x40", {"\x95\x5C", "\x81\x40"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(SplitLines(c.text), c.lines) << c.text;
+  for (const auto& c : cases) {
+    EXPECT_EQ(SplitLines(c.text), c.lines) << c.text;
+    // A history list kept as the file's text has the same lines.
+    const HistoryLines kept = HistoryLines::FromText(c.text);
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < kept.size(); ++i) lines.emplace_back(kept[i]);
+    EXPECT_EQ(lines, c.lines) << c.text;
+  }
 }
 
 TEST(JoinLines, PutsCrLfAfterEveryLine) {
