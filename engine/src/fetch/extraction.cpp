@@ -272,8 +272,10 @@ class PageShares {
   std::size_t back_;
 };
 
+// Small enough that the caller, out of pieces, waits little for the helper's last one; large
+// enough that starting a piece costs little next to its matches.
 constexpr std::size_t kBytesPerPiece = 4096;
-constexpr std::size_t kMostPieces = 16;
+constexpr std::size_t kMostPieces = 32;
 
 // Finds and makes the headlines with the helper thread's help; false, having done nothing, when that
 // is busy. The same headlines and failure as one loop over the page: the match found at a start

@@ -75,6 +75,18 @@ void LinkIndex::HashTable::Insert(std::uint32_t hash, std::uint32_t value) {
   ++used;
 }
 
+template <typename Equal>
+std::uint32_t LinkIndex::HashTable::FindOrInsert(std::uint32_t hash, std::uint32_t value, Equal&& equal) {
+  if ((used + 1) * 3 > entries.size() * 2) Reserve(used * 2 + 2);
+  std::size_t slot = hash & mask;
+  for (; entries[slot].value != kNone; slot = (slot + 1) & mask) {
+    if (entries[slot].hash == hash && equal(entries[slot].value)) return entries[slot].value;
+  }
+  entries[slot] = Entry{hash, value};
+  ++used;
+  return value;
+}
+
 template <typename Visit>
 void LinkIndex::HashTable::ForEach(std::uint32_t hash, Visit&& visit) const {
   if (entries.empty()) return;
@@ -85,15 +97,11 @@ void LinkIndex::HashTable::ForEach(std::uint32_t hash, Visit&& visit) const {
 
 std::uint32_t LinkIndex::FindOrAddDistinct(const Span& link) {
   const std::string_view text = std::string_view(*link.text).substr(link.offset, link.size);
-  std::uint32_t found = kNone;
-  by_hash_.ForEach(link.hash, [&](std::uint32_t distinct) {
-    if (Distinct(distinct) == text) found = distinct;
-  });
-  if (found != kNone) return found;
   const auto added = static_cast<std::uint32_t>(distinct_.size());
-  distinct_.push_back(link);
-  by_hash_.Insert(link.hash, added);
-  return added;
+  const std::uint32_t found =
+      by_hash_.FindOrInsert(link.hash, added, [&](std::uint32_t distinct) { return Distinct(distinct) == text; });
+  if (found == added) distinct_.push_back(link);
+  return found;
 }
 
 LinkIndex::LinkIndex(const std::vector<std::string_view>& links) {

@@ -55,6 +55,9 @@ class LinkIndex {
     };
     void Reserve(std::size_t count);
     void Insert(std::uint32_t hash, std::uint32_t value);
+    // The value of an entry with the hash for which `equal` holds, else `value` newly inserted.
+    template <typename Equal>
+    std::uint32_t FindOrInsert(std::uint32_t hash, std::uint32_t value, Equal&& equal);
     template <typename Visit>
     void ForEach(std::uint32_t hash, Visit&& visit) const;
     std::vector<Entry> entries;

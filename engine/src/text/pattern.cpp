@@ -104,6 +104,9 @@ struct MatchResources {
   pcre2::MatchData data;
   pcre2::MatchContext context;
   pcre2::JitStack jit_stack;
+  const PCRE2_SIZE* ovector = nullptr;  // the match data's, which never moves
+  uint32_t pairs = 0;
+  bool callout_set = true;  // the context may call the budget callout
 };
 
 MatchResources& ThreadResources() {
@@ -117,6 +120,10 @@ MatchResources& ThreadResources() {
       pcre2_set_heap_limit(made.context.get(), kHeapLimitKib);
       made.jit_stack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
       if (made.jit_stack) pcre2_jit_stack_assign(made.context.get(), nullptr, made.jit_stack.get());
+    }
+    if (made.data) {
+      made.ovector = pcre2_get_ovector_pointer(made.data.get());
+      made.pairs = pcre2_get_ovector_count(made.data.get());
     }
     return made;
   }();
@@ -160,12 +167,16 @@ struct Pattern::Impl {
     int rc = 0;
     if (window == 0) {
       pcre2_set_callout(resources.context.get(), CheckBudget, &budget);
+      resources.callout_set = true;
       pcre2_set_offset_limit(resources.context.get(), PCRE2_UNSET);
       budget.started.reset();
       rc = Match(text, length, from, resources);
       if (budget.started) budget.left -= Clock::now() - *budget.started;
     } else {
-      pcre2_set_callout(resources.context.get(), nullptr, nullptr);
+      if (resources.callout_set) {
+        pcre2_set_callout(resources.context.get(), nullptr, nullptr);
+        resources.callout_set = false;
+      }
       for (;;) {
         if (++budget.windows % kWindowsPerClockRead == 0) {
           const auto now = Clock::now();
@@ -184,15 +195,15 @@ struct Pattern::Impl {
     }
     if (rc == PCRE2_ERROR_NOMATCH) return false;
     if (rc < 0) Fail(rc);
-    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(resources.data.get());
-    const uint32_t pairs = pcre2_get_ovector_count(resources.data.get());
+    const PCRE2_SIZE* ovector = resources.ovector;
     if (ovector[0] >= length) return false;
-    match.groups.assign(static_cast<std::size_t>(groups) + 1, MatchSpan{});
-    for (std::size_t i = 0; i < match.groups.size() && i < pairs; ++i) {
-      const PCRE2_SIZE start = ovector[2 * i];
-      const PCRE2_SIZE end = ovector[2 * i + 1];
-      if (start == PCRE2_UNSET || end == PCRE2_UNSET || start > end || end > length) continue;
-      match.groups[i] = MatchSpan{static_cast<std::ptrdiff_t>(start), static_cast<std::ptrdiff_t>(end)};
+    match.groups.resize(static_cast<std::size_t>(groups) + 1);
+    for (std::size_t i = 0; i < match.groups.size(); ++i) {
+      const PCRE2_SIZE start = i < resources.pairs ? ovector[2 * i] : PCRE2_UNSET;
+      const PCRE2_SIZE end = i < resources.pairs ? ovector[2 * i + 1] : PCRE2_UNSET;
+      match.groups[i] = start == PCRE2_UNSET || end == PCRE2_UNSET || start > end || end > length
+                            ? MatchSpan{}
+                            : MatchSpan{static_cast<std::ptrdiff_t>(start), static_cast<std::ptrdiff_t>(end)};
     }
     return true;
   }
