@@ -222,7 +222,8 @@ bool IsPatternError(const std::exception_ptr& failure) {
   }
 }
 
-struct LoopStopped {};  // thrown into a piece's match loop at the next piece, or to end it early
+struct PieceEnded {};   // thrown into a piece's match loop at the next piece
+struct LoopStopped {};  // thrown into a piece's match loop to end it early
 
 // Where the caller's loop meets a piece's: the piece's headline that they both make.
 struct LoopsMet {
@@ -284,6 +285,7 @@ constexpr std::size_t kMostPieces = 32;
 // loop also makes on, the same headlines as that loop. This thread's loop goes on into the helper's
 // pieces until one of its matches is one that the piece's loop made; from there on the piece's
 // headlines are taken, and the next piece's where its first match is the one that ended the piece.
+// It never waits for the helper: a piece not yet done is made here too.
 //
 // The helper's pieces are kept in `pieces`: the maker's headlines taken from them keep their fields
 // there.
@@ -294,6 +296,8 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
   const std::string_view text = CutAtNul(page);
   PageShares shares(text.size(), std::clamp<std::size_t>(text.size() / kBytesPerPiece, 2, kMostPieces));
   pieces.resize(shares.Pieces());
+  // Set once a piece's headlines are all made; what the helper made is read only after that.
+  const std::unique_ptr<std::atomic<bool>[]> done(new std::atomic<bool>[shares.Pieces()]());
   std::atomic<bool> stop{false};
   std::size_t owned_end = shares.Begin(*shares.TakeFront() + 1);  // this thread's pieces end here
   // Each thread's loops spend from one budget, as one loop over the page would.
@@ -313,7 +317,7 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
               if (stop.load(std::memory_order_relaxed)) throw LoopStopped{};
               if (match.start() >= end) {
                 made.next_start = match.start();
-                throw LoopStopped{};
+                throw PieceEnded{};
               }
               made.starts.push_back(match.start());
               made.maker.Make(match);
@@ -321,37 +325,36 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
             },
             shares.Begin(*piece), &helper_budget);
       } catch (const LoopStopped&) {
+        return;
+      } catch (const PieceEnded&) {
       } catch (...) {
         made.failure = std::current_exception();
       }
+      done[*piece].store(true, std::memory_order_release);
     }
   });
   if (!started) return false;
-  // Whatever ends this thread's loop, the helper is stopped or waited for before this returns.
+  // Whatever ends this thread's loop, the helper is stopped and waited for before this returns.
   struct Join {
     std::atomic<bool>& stop;
-    bool joined = false;
-    void operator()() {
-      if (joined) return;
-      joined = true;
-      (void)HelperThread::Instance().Wait();
-    }
     ~Join() {
       stop = true;
-      (*this)();
+      (void)HelperThread::Instance().Wait();
     }
   } join{stop};
   maker.Reserve(text.size());
+  bool out_of_pieces = false;
   auto visit = [&](const PatternMatch& match) {
-    while (!join.joined && match.start() >= owned_end) {
+    while (!out_of_pieces && match.start() >= owned_end) {
       if (const std::optional<std::size_t> piece = shares.TakeFront()) {
         owned_end = shares.Begin(*piece + 1);
       } else {
-        join();  // every piece from here on is the helper's
+        out_of_pieces = true;  // every piece from here on is the helper's
       }
     }
     if (match.start() >= owned_end) {
       const std::size_t piece = shares.PieceOf(match.start());
+      if (!done[piece].load(std::memory_order_acquire)) return maker.Make(match);
       const std::vector<std::size_t>& starts = pieces[piece]->starts;
       const auto at = std::lower_bound(starts.begin(), starts.end(), match.start());
       if (at != starts.end() && *at == match.start()) {
@@ -380,6 +383,7 @@ bool FindAndMakeWithTheHelper(const Pattern& pattern, std::string_view page, con
         return true;
       }
       if (!made.next_start) return true;
+      // The helper made the next piece before this one.
       const std::vector<std::size_t>& next = pieces[met->piece + 1]->starts;
       const auto at = std::lower_bound(next.begin(), next.end(), *made.next_start);
       if (at == next.end() || *at != *made.next_start) {
