@@ -65,12 +65,24 @@ class HeadlineMaker {
         link_group_(SoleGroupReference(site.jump_url)) {}
 
   // Room for the fields of the headlines found in `bytes` of the page: the usual templates make
-  // less than the matched text, and growing the buffer would copy it again and again.
-  void Reserve(std::size_t bytes) { fields.reserve(bytes); }
+  // less than the matched text, and growing the buffer would copy it again and again. Room for
+  // the headlines themselves is made once the first ones show how far apart they are.
+  void Reserve(std::size_t bytes) {
+    fields.reserve(bytes);
+    share_bytes_ = bytes;
+  }
 
   // Throws PatternError, after adding the headline as counted only, when its own search fails.
   void Make(const PatternMatch& match) {
     const std::string_view whole = page_.substr(match.start(), match.end() - match.start());
+    if (made.empty()) first_start_ = match.start();
+    if (made.size() == kHeadlinesBeforeTheEstimate && match.end() > first_start_) {
+      // Bounded: a page whose first headlines lie close together may have few more.
+      const std::size_t estimate =
+          std::min(made.size() * share_bytes_ / (match.end() - first_start_) * 5 / 4, kMostHeadlinesMadeRoomFor);
+      made.reserve(estimate);
+      links.Reserve(estimate);
+    }
     MadeHeadline& headline = made.emplace_back();
     headline.fields = &fields;
     headline.caption = headline.remark = headline.link = headline.end = fields.size();
@@ -128,6 +140,10 @@ class HeadlineMaker {
   bool same_match_alone_;
   std::optional<unsigned long> caption_group_, remark_group_, link_group_;
   std::string scratch_;  // a template's expansion, before its tags or the base are handled
+  static constexpr std::size_t kHeadlinesBeforeTheEstimate = 64;
+  static constexpr std::size_t kMostHeadlinesMadeRoomFor = 32768;
+  std::size_t share_bytes_ = 0;  // the bytes of the page whose headlines this makes
+  std::size_t first_start_ = 0;
 };
 
 constexpr std::size_t kVisitLinesForAThread = 20000;
