@@ -21,7 +21,7 @@ using korinbo::Sjis;
 struct Workload {
   std::string page;
   korinbo::SiteDefinition site;
-  std::vector<std::string> seen;
+  korinbo::HistoryLines seen;
   korinbo::HistoryLines visits;
 };
 
@@ -43,7 +43,9 @@ const Workload& TheWorkload() {
       while (w.page.size() < static_cast<std::size_t>(i + 1) * 200) w.page += filler;
     }
     w.page += "</ul></body></html>\r\n";
-    for (int i = 0; i < 1000; ++i) w.seen.push_back("http://news.example/top//news/2026/12/" + std::to_string(103000 + i) + ".html");
+    std::string seen;
+    for (int i = 0; i < 1000; ++i) seen += "http://news.example/top//news/2026/12/" + std::to_string(103000 + i) + ".html\r\n";
+    w.seen = korinbo::HistoryLines::FromText(std::move(seen));
     // As the fetch loads it: the file's text.
     std::string visits;
     for (int i = 0; i < 100000; ++i) visits += "http://other.example/archive/" + std::to_string(i) + ".html\r\n";
@@ -79,7 +81,7 @@ void Extract(benchmark::State& state, std::size_t two_threads_from_bytes) {
     benchmark::DoNotOptimize(sink.bytes);
     if (sink.rows != 5000) state.SkipWithError("wrong number of rows");
     state.PauseTiming();
-    seen.clear();
+    seen = korinbo::HistoryLines();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(w.page.size()));

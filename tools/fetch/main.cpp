@@ -226,7 +226,7 @@ int RunExtract(const Options& options, const Output& out) {
   if (!page) return kExitEndedEarly;
   const std::string cut =
       CutHeadlineArea(ConvertByEncode(NormaliseLineEnds(*page), site->encode), site->str_start, site->str_end);
-  std::vector<std::string> seen_log;
+  HistoryLines seen_log;
   CollectingSink sink;
   int status = kExitDone;
   try {

@@ -139,7 +139,7 @@ class HeadlineSink {
 // against the seen log (which gains the new links, in order) and the visit log. Throws
 // PatternError for an empty or invalid pattern or a runaway match, after the rows before it.
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const HistoryLines& visit_log,
+                      HistoryLines& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink);
 
 }  // namespace korinbo

@@ -29,10 +29,21 @@ class HistoryLines {
   std::size_t size() const { return starts_.size(); }
   std::string_view operator[](std::size_t i) const { return std::string_view(text_).substr(starts_[i], sizes_[i]); }
   const std::vector<std::size_t>& Sizes() const { return sizes_; }
+  std::vector<std::string> Lines() const;
+
+  void Append(std::string_view line);
+  // Drops the oldest lines but the last `count`.
+  void KeepLast(std::size_t count);
+  // Room for this many more lines of about the given size.
+  void Reserve(std::size_t lines, std::size_t bytes);
+  // Every line followed by CR LF.
+  std::string Joined() const;
+
+  friend bool operator==(const HistoryLines& a, const HistoryLines& b) { return a.Lines() == b.Lines(); }
 
  private:
-  template <typename Lines>
-  void Append(const Lines& lines);
+  template <typename Texts>
+  void AppendAll(const Texts& lines);
 
   std::string text_;
   std::vector<std::size_t> starts_;
@@ -45,6 +56,8 @@ std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std
 // Replaces the file atomically with every line followed by CR LF. Throws FileError.
 void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_name,
                  const std::vector<std::string>& lines, Durability durability = Durability::kFlushed);
+void SaveHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name, const HistoryLines& lines,
+                      Durability durability = Durability::kFlushed);
 // True when the link occurs anywhere in the lines joined with CR LF, as a byte substring.
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link);
 // Appends the link to the visit log unless it is present, and writes the log back either way.

@@ -422,13 +422,13 @@ void AppendResolvedLink(std::string& out, std::string_view link, std::string_vie
 }
 
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const HistoryLines& visit_log,
+                      HistoryLines& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink) {
   ExtractHeadlines(page, site, base_url, seen_log, visit_log, sink, kTwoThreadExtractionBytes);
 }
 
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const HistoryLines& visit_log,
+                      HistoryLines& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink, std::size_t two_threads_from_bytes) {
   // First every headline is made, then classified: presence in the logs is decided for all links
   // together in one pass over each log. A pattern error part-way stops the making; the rows
@@ -477,14 +477,16 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
                 HelperThread::Instance().TryStart(scan_visits)};
   if (!visits_scan.started) scan_visits();
   LinkPresence in_seen(index);
-  in_seen.AddLines(seen_log.data(), seen_log.data() + seen_log.size());
+  in_seen.AddLines(seen_log);
   std::vector<char> is_new(made.size(), 0);
-  seen_log.reserve(seen_log.size() + made.size());
+  std::size_t link_bytes = 0;
+  for (const MadeHeadline& headline : made) link_bytes += headline.end - headline.link;
+  seen_log.Reserve(made.size(), link_bytes);
   for (std::size_t i = 0; i < made.size() && made[i].complete; ++i) {
     if (in_seen.Present(i)) continue;
     is_new[i] = 1;
     // Later headlines of this fetch find the link as a line of the seen log.
-    seen_log.emplace_back(link_of(i));
+    seen_log.Append(link_of(i));
     in_seen.AddLink(i);
   }
   if (visits_scan.started) {

@@ -19,7 +19,7 @@ inline constexpr std::size_t kTwoThreadExtractionBytes = 256 * 1024;
 // ExtractHeadlines with the size from which two threads are used (tests give both paths the same
 // page).
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      std::vector<std::string>& seen_log, const HistoryLines& visit_log,
+                      HistoryLines& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink, std::size_t two_threads_from_bytes);
 
 }  // namespace korinbo

@@ -261,7 +261,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   page = CutHeadlineArea(page, site->str_start, site->str_end);
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
-  auto seen_log = LoadHistory(start_dir, kSeenLogName);
+  HistoryLines seen_log = LoadHistoryLines(start_dir, kSeenLogName);
   const HistoryLines visit_log = LoadHistoryLines(start_dir, kVisitLogName);
 
   class WindowSink : public HeadlineSink {
@@ -279,10 +279,8 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   } sink(window_, headline_counter_);
   ExtractHeadlines(page, *site, base_url, seen_log, visit_log, sink);
 
-  if (seen_log.size() > kSeenLogLimit) {
-    seen_log.erase(seen_log.begin(), seen_log.end() - static_cast<std::ptrdiff_t>(kSeenLogLimit));
-  }
-  SaveHistory(start_dir, kSeenLogName, seen_log, Durability::kRenamed);
+  seen_log.KeepLast(kSeenLogLimit);
+  SaveHistoryLines(start_dir, kSeenLogName, seen_log, Durability::kRenamed);
   return SiteOutcome::kCompleted;
 }
 

@@ -54,17 +54,52 @@ HistoryLines HistoryLines::FromText(std::string text) {
   return lines;
 }
 
-template <typename Lines>
-void HistoryLines::Append(const Lines& lines) {
-  for (const auto& line : lines) {
-    starts_.push_back(text_.size());
-    sizes_.push_back(std::string_view(line).size());
-    text_.append(line);
-  }
+template <typename Texts>
+void HistoryLines::AppendAll(const Texts& lines) {
+  for (const auto& line : lines) Append(line);
 }
 
-HistoryLines::HistoryLines(const std::vector<std::string>& lines) { Append(lines); }
-HistoryLines::HistoryLines(std::initializer_list<std::string_view> lines) { Append(lines); }
+HistoryLines::HistoryLines(const std::vector<std::string>& lines) { AppendAll(lines); }
+HistoryLines::HistoryLines(std::initializer_list<std::string_view> lines) { AppendAll(lines); }
+
+std::vector<std::string> HistoryLines::Lines() const {
+  std::vector<std::string> lines;
+  lines.reserve(size());
+  for (std::size_t i = 0; i < size(); ++i) lines.emplace_back((*this)[i]);
+  return lines;
+}
+
+void HistoryLines::Append(std::string_view line) {
+  starts_.push_back(text_.size());
+  sizes_.push_back(line.size());
+  text_.append(line);
+}
+
+void HistoryLines::KeepLast(std::size_t count) {
+  if (size() <= count) return;
+  HistoryLines kept;
+  kept.Reserve(count, text_.size());
+  for (std::size_t i = size() - count; i < size(); ++i) kept.Append((*this)[i]);
+  *this = std::move(kept);
+}
+
+void HistoryLines::Reserve(std::size_t lines, std::size_t bytes) {
+  starts_.reserve(starts_.size() + lines);
+  sizes_.reserve(sizes_.size() + lines);
+  text_.reserve(text_.size() + bytes);
+}
+
+std::string HistoryLines::Joined() const {
+  std::size_t bytes = 0;
+  for (const std::size_t line : sizes_) bytes += line + kLineEnd.size();
+  std::string joined;
+  joined.reserve(bytes);
+  for (std::size_t i = 0; i < size(); ++i) {
+    joined.append((*this)[i]);
+    joined.append(kLineEnd);
+  }
+  return joined;
+}
 
 HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name) {
   auto bytes = ReadFileBytes(PathInDirectory(start_dir, file_name));
@@ -79,6 +114,11 @@ std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std
 void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_name,
                  const std::vector<std::string>& lines, Durability durability) {
   ReplaceFileAtomically(PathInDirectory(start_dir, file_name), JoinLines(lines), durability);
+}
+
+void SaveHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name, const HistoryLines& lines,
+                      Durability durability) {
+  ReplaceFileAtomically(PathInDirectory(start_dir, file_name), lines.Joined(), durability);
 }
 
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link) {

@@ -110,7 +110,7 @@ std::vector<int> Icons(const Rows& rows) {
 
 TEST(ExtractHeadlines, BuildsCaptionRemarkAndLinkFromEachMatch) {
   const std::string page = "<a href=\"1.html\"><b>One</b>\r\n</a><a href=\"http://b.example/2\">Two</a>";
-  std::vector<std::string> seen;
+  HistoryLines seen;
   Rows rows;
   ExtractHeadlines(page, LinkSite(), BaseUrl(LinkSite().url), seen, {}, rows);
   ASSERT_EQ(rows.rows.size(), 2u);
@@ -118,7 +118,7 @@ TEST(ExtractHeadlines, BuildsCaptionRemarkAndLinkFromEachMatch) {
   EXPECT_EQ(rows.rows[0].remark, "[1.html]");
   EXPECT_EQ(rows.rows[0].link, "http://a.example/news/1.html");
   EXPECT_EQ(rows.rows[1].link, "http://b.example/2");
-  EXPECT_EQ(seen, (std::vector<std::string>{"http://a.example/news/1.html", "http://b.example/2"}));
+  EXPECT_EQ(seen.Lines(), (std::vector<std::string>{"http://a.example/news/1.html", "http://b.example/2"}));
   EXPECT_EQ(rows.counted, 2);
 }
 
@@ -128,7 +128,7 @@ TEST(ExtractHeadlines, TemplatesSearchThePatternAgainWithinTheMatchAlone) {
   site.anc_form = "(^y)?y?(\\d)";
   site.captions = "[$1]$2";
   site.jump_url = "http://a.example/$2";
-  std::vector<std::string> seen;
+  HistoryLines seen;
   Rows rows;
   ExtractHeadlines("ay1", site, "http://a.example", seen, {}, rows);
   ASSERT_EQ(rows.rows.size(), 1u);
@@ -142,17 +142,17 @@ TEST(ExtractHeadlines, ClassifiesByTheSubstringRule) {
       "<a href=\"http://n.example/\">n</a>"     // the same link again: unread
       "<a href=\"http://v.example/\">v</a>"     // visited, never seen: read, and appended
       "<a href=\"http://n.example\">m</a>";     // a part of a link appended in this fetch: unread
-  std::vector<std::string> seen{"http://a.example/12"};
+  HistoryLines seen{"http://a.example/12"};
   const HistoryLines visits{"old", "http://v.example/page"};
   Rows rows;
   ExtractHeadlines(page, LinkSite(), "http://a.example", seen, visits, rows);
   EXPECT_EQ(Icons(rows), (std::vector<int>{kIconUnread, kIconNew, kIconUnread, kIconRead, kIconUnread}));
-  EXPECT_EQ(seen, (std::vector<std::string>{"http://a.example/12", "http://n.example/", "http://v.example/"}));
+  EXPECT_EQ(seen.Lines(), (std::vector<std::string>{"http://a.example/12", "http://n.example/", "http://v.example/"}));
 }
 
 TEST(ExtractHeadlines, AVisitedLinkIsReadEvenWhenRepeated) {
   const std::string page = "<a href=\"http://n.example/\">n</a><a href=\"http://n.example/\">n</a>";
-  std::vector<std::string> seen;
+  HistoryLines seen;
   Rows rows;
   ExtractHeadlines(page, LinkSite(), "http://a.example", seen, {"http://n.example/"}, rows);
   EXPECT_EQ(Icons(rows), (std::vector<int>{kIconRead, kIconRead}));
@@ -162,18 +162,18 @@ TEST(ExtractHeadlines, AVisitedLinkIsReadEvenWhenRepeated) {
 TEST(ExtractHeadlines, AnEmptyPatternIsAnErrorNotAMatchOfEverything) {
   SiteDefinition site = LinkSite();
   site.anc_form.clear();
-  std::vector<std::string> seen{"kept"};
+  HistoryLines seen{"kept"};
   Rows rows;
   EXPECT_THROW(ExtractHeadlines("<a href=\"x\">x</a>", site, "http://a.example", seen, {}, rows), PatternError);
   EXPECT_TRUE(rows.rows.empty());
   EXPECT_EQ(rows.counted, 0);
-  EXPECT_EQ(seen, std::vector<std::string>{"kept"});
+  EXPECT_EQ(seen.Lines(), std::vector<std::string>{"kept"});
 }
 
 TEST(ExtractHeadlines, AnInvalidPatternIsAnError) {
   SiteDefinition site = LinkSite();
   site.anc_form = "(?:a)";
-  std::vector<std::string> seen;
+  HistoryLines seen;
   Rows rows;
   EXPECT_THROW(ExtractHeadlines("a", site, "http://a.example", seen, {}, rows), PatternError);
 }
@@ -315,7 +315,7 @@ TEST(ExtractHeadlines, ReusingThePagesMatchGivesWhatSearchingAgainGives) {
     for (int i = 0; i < 40; ++i) page += "ab1<>\r\n"[random() % 7];
     SiteDefinition searching = site;
     searching.anc_form = "(?-i)" + site.anc_form;
-    std::vector<std::string> seen_fast, seen_slow;
+    HistoryLines seen_fast, seen_slow;
     Rows fast, slow;
     try {
       ExtractHeadlines(page, site, "http://x", seen_fast, {}, fast);
@@ -345,15 +345,16 @@ struct Extraction {
 Extraction Extract(std::string_view page, const SiteDefinition& site, const std::vector<std::string>& visits,
                    std::size_t two_threads_from_bytes) {
   Extraction result;
-  result.seen = {"http://x/1", "http://x/2b"};
+  HistoryLines seen{"http://x/1", "http://x/2b"};
   Rows rows;
   try {
-    ExtractHeadlines(page, site, "http://x", result.seen, HistoryLines(visits), rows, two_threads_from_bytes);
+    ExtractHeadlines(page, site, "http://x", seen, HistoryLines(visits), rows, two_threads_from_bytes);
   } catch (const PatternError&) {
     result.failed = true;
   }
   result.rows = rows.rows;
   result.counted = rows.counted;
+  result.seen = seen.Lines();
   return result;
 }
 
@@ -404,7 +405,7 @@ TEST(ExtractHeadlines, ALongVisitLogGivesWhatTheSubstringRuleGives) {
   visits[29999] = "http://x/n/1";
   std::string page;
   for (int i = 0; i < 40; ++i) page += "<a href=\"n/" + std::to_string(i) + ".html\">" + std::to_string(i) + "</a>";
-  std::vector<std::string> seen{"http://x/n/3.html"};
+  HistoryLines seen{"http://x/n/3.html"};
   std::string joined;
   for (const auto& line : visits) joined += line + "\r\n";
   Rows rows;

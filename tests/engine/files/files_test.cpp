@@ -304,6 +304,24 @@ TEST_F(Files, HistoryFilesReadAndWriteAsLines) {
   EXPECT_TRUE(LoadHistory(dir_, kSeenLogName).empty());
 }
 
+TEST_F(Files, HistoryFilesKeptAsTheirTextReadAndWriteAsLines) {
+  EXPECT_EQ(LoadHistoryLines(dir_, kSeenLogName).size(), 0u);
+  Write(dir_ / "logdata.txt", std::string("a\rb\nc\r\n\0junk", 12));
+  HistoryLines lines = LoadHistoryLines(dir_, kSeenLogName);
+  EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"a", "b", "c"}));
+  lines.Append("d");
+  lines.Append("");
+  lines.KeepLast(3);
+  EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"c", "d", ""}));
+  lines.KeepLast(5);
+  EXPECT_EQ(lines.size(), 3u);
+  SaveHistoryLines(dir_, kSeenLogName, lines);
+  EXPECT_EQ(Read(dir_ / "logdata.txt"), "c\r\nd\r\n\r\n");
+  fs::remove(dir_ / "logdata.txt");
+  fs::create_directory(dir_ / "logdata.txt");
+  EXPECT_THROW(LoadHistoryLines(dir_, kSeenLogName), FileError);
+}
+
 TEST_F(Files, HistoryFilesThatCannotBeReadOrWrittenAreErrors) {
   fs::create_directory(dir_ / "logdata.txt");
   EXPECT_THROW(LoadHistory(dir_, kSeenLogName), FileError);
