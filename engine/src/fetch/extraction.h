@@ -13,7 +13,7 @@ namespace korinbo {
 void AppendResolvedLink(std::string& out, std::string_view link, std::string_view base_url);
 
 // Pages from this size on are extracted by two threads, each finding and making the headlines of
-// one half of the page.
+// the pieces of the page that it takes.
 inline constexpr std::size_t kTwoThreadExtractionBytes = 256 * 1024;
 
 // ExtractHeadlines with the size from which two threads are used (tests give both paths the same
