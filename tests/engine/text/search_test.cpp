@@ -239,11 +239,12 @@ TEST(MatchLimits, QuadraticScanFromManyStartsIsStopped) {
 }
 
 TEST(MatchLimits, LoopsSharingABudgetStopWhenTogetherTheyTakeTooLong) {
-  // A windowed search counts its visitor's time too: each loop here takes about half a second.
+  // A windowed search counts its visitor's time too: each loop here takes 0.6 s, so that the
+  // second loop sharing the budget runs out well before its end and one alone well after.
   std::string text;
   for (int i = 0; i < 100; ++i) text += "<td class=x>" + std::string(100, 'y');
   const Pattern compiled("<td class=x>(y)");
-  auto slow_visit = [](const PatternMatch&) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); };
+  auto slow_visit = [](const PatternMatch&) { std::this_thread::sleep_for(std::chrono::milliseconds(6)); };
   auto loop = [&](SearchBudget* budget) {
     try {
       compiled.ForEachMatchInCutText(text, slow_visit, 0, budget);
