@@ -39,8 +39,6 @@ class HistoryLines {
   // Every line followed by CR LF.
   std::string Joined() const;
 
-  friend bool operator==(const HistoryLines& a, const HistoryLines& b) { return a.Lines() == b.Lines(); }
-
  private:
   template <typename Texts>
   void AppendAll(const Texts& lines);

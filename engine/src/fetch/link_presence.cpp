@@ -191,19 +191,6 @@ void LinkIndex::Finish() {
 
 LinkPresence::LinkPresence(const LinkIndex& index) : index_(index), present_(index.distinct_.size(), 0) {}
 
-void LinkPresence::AddLines(const std::string* first, const std::string* last) {
-  if (!index_.across_lines_.empty()) {
-    for (; first != last; ++first) AddLine(*first);
-    return;
-  }
-  if (index_.window_ == 0) return;
-  // The usual long visit log: most lines are skipped on their length alone.
-  const std::size_t shortest = index_.shortest_;
-  for (; first != last; ++first) {
-    if (first->size() >= shortest) ScanLine(*first);
-  }
-}
-
 void LinkPresence::AddLines(const HistoryLines& lines) {
   if (!index_.across_lines_.empty()) {
     for (std::size_t i = 0; i < lines.size(); ++i) AddLine(lines[i]);

@@ -111,7 +111,6 @@ class LinkPresence {
     if (!index_.across_lines_.empty()) AddToTail(line);
   }
   // AddLine for each of the lines, in order.
-  void AddLines(const std::string* first, const std::string* last);
   void AddLines(const HistoryLines& lines);
 
   // Adds one of the links as a line, as AddLine(link) does.

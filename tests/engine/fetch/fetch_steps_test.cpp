@@ -184,7 +184,7 @@ class Presence {
   explicit Presence(const std::vector<std::string>& links)
       : views_(links.begin(), links.end()), index_(views_), presence_(index_) {}
   void AddLine(std::string_view line) { presence_.AddLine(line); }
-  void AddLines(const std::vector<std::string>& lines) { presence_.AddLines(lines.data(), lines.data() + lines.size()); }
+  void AddLines(const std::vector<std::string>& lines) { presence_.AddLines(HistoryLines(lines)); }
   void AddLink(std::size_t id) { presence_.AddLink(id); }
   bool Present(std::size_t id) const { return presence_.Present(id); }
 
