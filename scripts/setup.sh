@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6
   libxcb1-dev libxcb-keysyms1-dev libgl-dev
   xvfb xauth xdotool trayer x11-utils
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic qt6-translations-l10n
   clang libclang-rt-14-dev
   nkf
 )
