@@ -401,12 +401,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->RowIcon(first), -1);
   }
 
-  void OpeningStartsTheChosenBrowserWithTheLinkAsOneArgument() {
+  // A browser program that writes its working directory and its arguments to its own name + ".args".
+  std::filesystem::path RecordingBrowser(const std::filesystem::path& name) {
     const auto script =
-        dir_->Write("browser.sh",
-                    "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '<%s>\\n' \"$a\"; done; } > \"$0.part\"\n"
-                    "mv \"$0.part\" \"$0.args\"\n");
+        dir_->Write(name, "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '<%s>\\n' \"$a\"; done; } > \"$0.part\"\n"
+                          "mv \"$0.part\" \"$0.args\"\n");
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    return script;
+  }
+
+  void OpeningStartsTheChosenBrowserWithTheLinkAsOneArgument() {
+    const auto script = RecordingBrowser("browser.sh");
     Settings("[File]\r\nExecName=" + script.string() + "\r\n");
     auto window = Show();
     const std::string link = "http://news.example/a b\"c'd;touch pwned;$(touch pwned2)`touch pwned3`";
@@ -420,6 +425,38 @@ class MainWindowTest : public QObject {
     QCOMPARE(File(args), dir_->path().string() + "\n<" + link + ">\n");
     for (const char* name : {"pwned", "pwned2", "pwned3"})
       QVERIFY(!std::filesystem::exists(dir_->path() / name));
+    QVERIFY(opened_.empty());
+  }
+
+  // "%D" stands for the start directory.
+  void EveryFormOfTheBrowserCommandStartsTheBrowser_data() {
+    QTest::addColumn<QString>("exec_name");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("arguments");  // as the program got them, each in <>
+    QTest::newRow("plain path") << U("%D/browser.sh") << U("browser.sh") << U("<%L>");
+    QTest::newRow("path with arguments") << U("%D/browser.sh --new-tab") << U("browser.sh") << U("<--new-tab><%L>");
+    QTest::newRow("quoted path with a blank")
+        << U("\"%D/my browser/browser.sh\"") << U("my browser/browser.sh") << U("<%L>");
+    QTest::newRow("quoted path plus arguments") << U("'%D/my browser/browser.sh' --new-tab -P \"a b\"")
+                                                << U("my browser/browser.sh") << U("<--new-tab><-P><a b><%L>");
+  }
+  void EveryFormOfTheBrowserCommandStartsTheBrowser() {
+    QFETCH(QString, exec_name);
+    QFETCH(QString, program);
+    QFETCH(QString, arguments);
+    RecordingBrowser("browser.sh");
+    RecordingBrowser("my browser/browser.sh");
+    auto window = Show();
+    const QString folder = PathToQString(dir_->path());
+    window->settings().ExecName = ToSjis(exec_name.replace(U("%D"), folder));
+    const std::string link = "http://news.example/a b;$HOME";
+    window->SelectRow(Row(*window, "見出し", link));
+    window->OpenSelectedHeadline();
+    const auto args = dir_->path() / PathFromQString(program + U(".args"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(args), 10000);
+    QString got = ToQString(File(args));
+    got.remove(u'\n');
+    QCOMPARE(got, folder + arguments.replace(U("%L"), ToQString(link)));
     QVERIFY(opened_.empty());
   }
 
