@@ -12,6 +12,7 @@
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -107,6 +108,26 @@ class EventHook : public QObject {
  private:
   std::function<bool(QObject*, QEvent*)> hook_;
 };
+
+// The font dialog lists only the faces the system has, so a face known by another name (the
+// substituted "ＭＳ Ｐゴシック") is offered as the face that draws it, and confirming that face keeps
+// the name.
+std::optional<QFont> AskForFont(QWidget* parent, const QFont& initial) {
+  QFont shown = initial;
+  const QString drawn_by = QFontInfo(initial).family();
+  shown.setFamilies({drawn_by});
+  bool ok = false;
+#ifdef Q_OS_WIN
+  const QFontDialog::FontDialogOptions options;
+#else
+  // Qt's own dialog, which speaks the language of the translations the program loaded.
+  const QFontDialog::FontDialogOptions options = QFontDialog::DontUseNativeDialog;
+#endif
+  QFont chosen = QFontDialog::getFont(&ok, shown, parent, QString(), options);
+  if (!ok) return std::nullopt;
+  if (chosen.family() == drawn_by) chosen.setFamilies({initial.family()});
+  return chosen;
+}
 
 SiteTree SiteTreeWithoutFavourites(const std::filesystem::path& start_dir, std::string_view last_news) {
   SiteTree tree;
@@ -398,14 +419,8 @@ void MainWindow::UseDefaultBrowser() {
 }
 
 void MainWindow::ChooseFont() {
-  std::optional<QFont> chosen;
-  if (font_dialog_hook_) {
-    chosen = font_dialog_hook_(font_dialog_font_);
-  } else {
-    bool ok = false;
-    const QFont font = QFontDialog::getFont(&ok, font_dialog_font_, this);
-    if (ok) chosen = font;
-  }
+  const std::optional<QFont> chosen =
+      font_dialog_hook_ ? font_dialog_hook_(font_dialog_font_) : AskForFont(this, font_dialog_font_);
   if (!chosen) return;
   font_dialog_font_ = *chosen;
   settings_.FontName = ToSjis(chosen->family());

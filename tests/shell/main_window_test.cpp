@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -371,6 +373,57 @@ class MainWindowTest : public QObject {
     QCOMPARE(offered[1].family(), U("IPAPGothic"));
     QCOMPARE(offered[1].pointSize(), 15);
     QCOMPARE(window->settings().FontSize, 15);
+  }
+
+  void ConfirmingTheFontDialogUnchangedKeepsTheStartFont() {
+    auto window = Show();
+    const QString drawn_before = QFontInfo(window->site_tree()->font()).family();
+    window->SetFontDialogHook([](const QFont& initial) { return std::optional<QFont>(initial); });
+    window->ChooseFont();
+    QCOMPARE(window->settings().FontName, Sjis("ＭＳ Ｐゴシック"));
+    QCOMPARE(window->settings().FontSize, 9);
+    for (const QWidget* pane : {static_cast<QWidget*>(window->site_tree()), static_cast<QWidget*>(window->headline_list())}) {
+      QCOMPARE(pane->font().family(), U("ＭＳ Ｐゴシック"));
+      QCOMPARE(pane->font().pointSize(), 9);
+      QCOMPARE(QFontInfo(pane->font()).family(), drawn_before);
+    }
+  }
+
+  // The real dialog: it lists only installed faces, so the start font shows as the face drawing it.
+  void TheFontDialogShowsTheStartFontAsTheFaceThatDrawsIt() {
+    auto window = Show();
+    const QString japanese_face = QFontInfo(QFont(U("ＭＳ Ｐゴシック"))).family();
+    QVERIFY2(QFontDatabase::writingSystems(japanese_face).contains(QFontDatabase::Japanese),
+             qPrintable(japanese_face));
+    std::vector<QFont> shown;
+    auto confirm_with = [&](std::optional<QFont> change) {
+      QTimer::singleShot(0, window.get(), [&shown, change] {
+        auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        shown.push_back(dialog->currentFont());
+        if (change) dialog->setCurrentFont(*change);
+        dialog->accept();
+      });
+      window->ChooseFont();
+    };
+
+    confirm_with(std::nullopt);
+    QCOMPARE(shown.size(), std::size_t{1});
+    QCOMPARE(shown[0].family(), japanese_face);
+    QCOMPARE(shown[0].pointSize(), 9);
+    QCOMPARE(window->settings().FontName, Sjis("ＭＳ Ｐゴシック"));
+    QCOMPARE(window->settings().FontSize, 9);
+    QCOMPARE(window->site_tree()->font().family(), U("ＭＳ Ｐゴシック"));
+
+    // Another face is stored by its own name and is where the dialog starts next time.
+    confirm_with(QFont(U("DejaVu Sans"), 11));
+    QCOMPARE(window->settings().FontName, std::string("DejaVu Sans"));
+    QCOMPARE(window->settings().FontSize, 11);
+    confirm_with(std::nullopt);
+    QCOMPARE(shown.size(), std::size_t{3});
+    QCOMPARE(shown[2].family(), U("DejaVu Sans"));
+    QCOMPARE(shown[2].pointSize(), 11);
+    QCOMPARE(window->settings().FontName, std::string("DejaVu Sans"));
   }
 
   void JapaneseFacesAreSubstituted() {
