@@ -25,6 +25,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QWindow>
 
 #include "browser.h"
@@ -127,6 +128,67 @@ std::optional<QFont> AskForFont(QWidget* parent, const QFont& initial) {
   if (!ok) return std::nullopt;
   if (chosen.family() == drawn_by) chosen.setFamilies({initial.family()});
   return chosen;
+}
+
+// A node named by the texts from its root down, each with its place among the siblings of equal
+// text, so that it can be found again in a tree built anew.
+using NodePath = std::vector<std::pair<std::string, int>>;
+
+NodePath PathOf(QTreeWidgetItem* item) {
+  NodePath path;
+  for (; item != nullptr; item = item->parent()) {
+    const QTreeWidgetItem* parent = item->parent() != nullptr ? item->parent() : item->treeWidget()->invisibleRootItem();
+    const std::string text = MainWindow::ItemText(item);
+    int equal_before = 0;
+    for (int i = 0, at = parent->indexOfChild(item); i < at; ++i) {
+      if (MainWindow::ItemText(parent->child(i)) == text) ++equal_before;
+    }
+    path.emplace_back(text, equal_before);
+  }
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+QTreeWidgetItem* ItemAt(const QTreeWidget& tree, const NodePath& path) {
+  QTreeWidgetItem* item = tree.invisibleRootItem();
+  for (const auto& [text, equal_before] : path) {
+    QTreeWidgetItem* found = nullptr;
+    for (int i = 0, left = equal_before; i < item->childCount() && found == nullptr; ++i) {
+      if (MainWindow::ItemText(item->child(i)) == text && left-- == 0) found = item->child(i);
+    }
+    if (found == nullptr) return nullptr;
+    item = found;
+  }
+  return item;
+}
+
+// What the user made of the tree: the open nodes and the selected one.
+struct TreeState {
+  std::vector<NodePath> expanded;
+  std::optional<NodePath> selected;
+};
+
+TreeState StateOf(QTreeWidget& tree) {
+  TreeState state;
+  for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+    if ((*it)->isExpanded()) state.expanded.push_back(PathOf(*it));
+  }
+  if (QTreeWidgetItem* selected = tree.selectedItems().value(0)) state.selected = PathOf(selected);
+  return state;
+}
+
+void Restore(QTreeWidget& tree, const TreeState& state) {
+  tree.collapseAll();
+  for (const NodePath& path : state.expanded) {
+    if (QTreeWidgetItem* item = ItemAt(tree, path)) item->setExpanded(true);
+  }
+  QTreeWidgetItem* selected = state.selected ? ItemAt(tree, *state.selected) : nullptr;
+  tree.setCurrentItem(selected);
+  if (selected == nullptr) {
+    tree.clearSelection();
+    return;
+  }
+  tree.scrollToItem(selected);
 }
 
 SiteTree SiteTreeWithoutFavourites(const std::filesystem::path& start_dir, std::string_view last_news) {
@@ -393,11 +455,7 @@ void MainWindow::Shutdown() {
     ShowError(error.what());
     return;
   }
-  try {
-    SaveFavourites();
-  } catch (const std::exception& error) {
-    ShowError(error.what());
-  }
+  WriteFavourites();
 }
 
 void MainWindow::Reload() {
@@ -525,7 +583,11 @@ void MainWindow::RebuildSiteTree() {
     ShowError(error.what());
     model = SiteTreeWithoutFavourites(start_dir_, settings_.LastNews);
   }
+  // The LastNews rule opens the tree at start-up; later builds keep what the user made of it.
+  const std::optional<TreeState> kept = tree_built_ ? std::optional<TreeState>(StateOf(*tree_)) : std::nullopt;
   FillTree(model);
+  if (kept) Restore(*tree_, *kept);
+  tree_built_ = true;
 }
 
 void MainWindow::FillTree(const SiteTree& model) {
@@ -563,11 +625,23 @@ void MainWindow::AddFavourite() {
   QTreeWidgetItem* favourites = tree_->topLevelItem(0);
   if (node == nullptr || favourites == nullptr || ItemLevel(node) != 1) return;
   favourites->addChild(NewTreeItem(ItemText(node->parent()) + '_' + ItemText(node)));
+  WriteFavourites();
 }
 
 void MainWindow::RemoveFavourite() {
   QTreeWidgetItem* node = SelectedItem();
+  if (node == nullptr) return;
+  const bool favourite = node->parent() != nullptr && node->parent() == tree_->topLevelItem(0);
   delete node;
+  if (favourite) WriteFavourites();
+}
+
+void MainWindow::WriteFavourites() {
+  try {
+    SaveFavourites();
+  } catch (const std::exception& error) {
+    ShowError(error.what());
+  }
 }
 
 void MainWindow::SaveFavourites() {
