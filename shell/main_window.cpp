@@ -130,6 +130,15 @@ std::optional<QFont> AskForFont(QWidget* parent, const QFont& initial) {
   return chosen;
 }
 
+// The status bar after a fetch stopped with Esc, since its title reads as that of a complete one.
+QString StoppedFetchText(const HeadlineFetch::DownloadReport& report) {
+  const QString received =
+      report.site_count > 0
+          ? QStringLiteral("%1/%2").arg(report.sites_received).arg(report.site_count) + Ui("サイト受信")
+          : QString::number(report.bytes_received) + Ui("バイト受信");
+  return Ui("中断しました（") + received + Ui("）");
+}
+
 // A node named by the texts from its root down, each with its place among the siblings of equal
 // text, so that it can be found again in a tree built anew.
 using NodePath = std::vector<std::pair<std::string, int>>;
@@ -533,6 +542,9 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   // Input that queued up while the fetch ran is dropped as well.
   QCoreApplication::processEvents();
   blocker_.reset();
+  if (const HeadlineFetch::DownloadReport& report = fetch_.last_download(); report.stopped) {
+    status_->setText(StoppedFetchText(report));
+  }
   if (rebuild_after_fetch_) {
     rebuild_after_fetch_ = false;
     RebuildSiteTree();
