@@ -146,7 +146,8 @@ using NodePath = std::vector<std::pair<std::string, int>>;
 NodePath PathOf(QTreeWidgetItem* item) {
   NodePath path;
   for (; item != nullptr; item = item->parent()) {
-    const QTreeWidgetItem* parent = item->parent() != nullptr ? item->parent() : item->treeWidget()->invisibleRootItem();
+    const QTreeWidgetItem* parent =
+        item->parent() != nullptr ? item->parent() : item->treeWidget()->invisibleRootItem();
     const std::string text = MainWindow::ItemText(item);
     int equal_before = 0;
     for (int i = 0, at = parent->indexOfChild(item); i < at; ++i) {
@@ -596,7 +597,8 @@ void MainWindow::RebuildSiteTree() {
     model = SiteTreeWithoutFavourites(start_dir_, settings_.LastNews);
   }
   // The LastNews rule opens the tree at start-up; later builds keep what the user made of it.
-  const std::optional<TreeState> kept = tree_built_ ? std::optional<TreeState>(StateOf(*tree_)) : std::nullopt;
+  const std::optional<TreeState> kept =
+      tree_built_ ? std::optional<TreeState>(StateOf(*tree_)) : std::nullopt;
   FillTree(model);
   if (kept) Restore(*tree_, *kept);
   tree_built_ = true;

@@ -25,7 +25,8 @@ QString QtTranslationLocale(const QString& lc_all, const QString& lc_messages, c
 
 QTranslator* LoadQtTranslations(QCoreApplication& app, const QString& locale) {
   auto* translator = new QTranslator(&app);
-  if (!translator->load(QStringLiteral("qtbase_") + locale, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+  if (!translator->load(QStringLiteral("qtbase_") + locale,
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     delete translator;
     return nullptr;
   }
@@ -34,8 +35,9 @@ QTranslator* LoadQtTranslations(QCoreApplication& app, const QString& locale) {
 }
 
 void InstallQtTranslations(QCoreApplication& app) {
-  LoadQtTranslations(app, QtTranslationLocale(qEnvironmentVariable("LC_ALL"), qEnvironmentVariable("LC_MESSAGES"),
-                                              qEnvironmentVariable("LANG")));
+  LoadQtTranslations(app,
+                     QtTranslationLocale(qEnvironmentVariable("LC_ALL"), qEnvironmentVariable("LC_MESSAGES"),
+                                         qEnvironmentVariable("LANG")));
 }
 
 }  // namespace korinbo

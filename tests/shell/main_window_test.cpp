@@ -382,7 +382,8 @@ class MainWindowTest : public QObject {
     window->ChooseFont();
     QCOMPARE(window->settings().FontName, Sjis("ＭＳ Ｐゴシック"));
     QCOMPARE(window->settings().FontSize, 9);
-    for (const QWidget* pane : {static_cast<QWidget*>(window->site_tree()), static_cast<QWidget*>(window->headline_list())}) {
+    for (const QWidget* pane :
+         {static_cast<QWidget*>(window->site_tree()), static_cast<QWidget*>(window->headline_list())}) {
       QCOMPARE(pane->font().family(), U("ＭＳ Ｐゴシック"));
       QCOMPARE(pane->font().pointSize(), 9);
       QCOMPARE(QFontInfo(pane->font()).family(), drawn_before);
@@ -457,8 +458,9 @@ class MainWindowTest : public QObject {
   // A browser program that writes its working directory and its arguments to its own name + ".args".
   std::filesystem::path RecordingBrowser(const std::filesystem::path& name) {
     const auto script =
-        dir_->Write(name, "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '<%s>\\n' \"$a\"; done; } > \"$0.part\"\n"
-                          "mv \"$0.part\" \"$0.args\"\n");
+        dir_->Write(name,
+                    "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '<%s>\\n' \"$a\"; done; } > \"$0.part\"\n"
+                    "mv \"$0.part\" \"$0.args\"\n");
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     return script;
   }
@@ -487,11 +489,13 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("arguments");  // as the program got them, each in <>
     QTest::newRow("plain path") << U("%D/browser.sh") << U("browser.sh") << U("<%L>");
-    QTest::newRow("path with arguments") << U("%D/browser.sh --new-tab") << U("browser.sh") << U("<--new-tab><%L>");
+    QTest::newRow("path with arguments")
+        << U("%D/browser.sh --new-tab") << U("browser.sh") << U("<--new-tab><%L>");
     QTest::newRow("quoted path with a blank")
         << U("\"%D/my browser/browser.sh\"") << U("my browser/browser.sh") << U("<%L>");
-    QTest::newRow("quoted path plus arguments") << U("'%D/my browser/browser.sh' --new-tab -P \"a b\"")
-                                                << U("my browser/browser.sh") << U("<--new-tab><-P><a b><%L>");
+    QTest::newRow("quoted path plus arguments")
+        << U("'%D/my browser/browser.sh' --new-tab -P \"a b\"") << U("my browser/browser.sh")
+        << U("<--new-tab><-P><a b><%L>");
   }
   void EveryFormOfTheBrowserCommandStartsTheBrowser() {
     QFETCH(QString, exec_name);

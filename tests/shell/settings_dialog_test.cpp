@@ -163,12 +163,13 @@ class SettingsDialogTest : public QObject {
       option.initFrom(button);
       option.text = text;
       const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
-      room = button->style()->subElementRect(radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents,
-                                             &option, button);
+      room = button->style()->subElementRect(
+          radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents, &option, button);
     }
     QVERIFY(!text.isEmpty());
-    QVERIFY2(metrics.horizontalAdvance(text) <= room.width(),
-             qPrintable(QStringLiteral("%1 wide in %2").arg(metrics.horizontalAdvance(text)).arg(room.width())));
+    QVERIFY2(
+        metrics.horizontalAdvance(text) <= room.width(),
+        qPrintable(QStringLiteral("%1 wide in %2").arg(metrics.horizontalAdvance(text)).arg(room.width())));
     QVERIFY2(metrics.height() <= room.height(),
              qPrintable(QStringLiteral("%1 high in %2").arg(metrics.height()).arg(room.height())));
     QVERIFY(widget->parentWidget()->rect().contains(widget->geometry()));

@@ -180,7 +180,8 @@ class ShellPartsTest : public QObject {
     };
     // The four forms.
     row("plain path", "%D/run", {U("%D/run"), link}, link);
-    row("path with arguments", "/usr/bin/firefox --new-tab", {U("/usr/bin/firefox"), U("--new-tab"), link}, link);
+    row("path with arguments", "/usr/bin/firefox --new-tab", {U("/usr/bin/firefox"), U("--new-tab"), link},
+        link);
     row("quoted path with a blank", "\"%D/my browser/run\"", {U("%D/my browser/run"), link}, link);
     row("quoted path plus arguments", "'%D/my browser/run' --new-tab -P \"a b\"",
         {U("%D/my browser/run"), U("--new-tab"), U("-P"), U("a b"), link}, link);
@@ -190,7 +191,8 @@ class ShellPartsTest : public QObject {
     row("relative to the working directory", "run", {U("%D/run"), link}, link);
     row("a program on the PATH", "firefox", {U("firefox"), link}, link);
     row("escaped blank", "%D/my\\ browser/run -x", {U("%D/my browser/run"), U("-x"), link}, link);
-    row("blanks around", "  /usr/bin/firefox\t--new-tab  ", {U("/usr/bin/firefox"), U("--new-tab"), link}, link);
+    row("blanks around", "  /usr/bin/firefox\t--new-tab  ", {U("/usr/bin/firefox"), U("--new-tab"), link},
+        link);
     row("empty words", "prog \"\" ''", {U("prog"), QString(), QString(), link}, link);
     row("nothing expanded", "prog $HOME ~ * \"$(id)\" `id`",
         {U("prog"), U("$HOME"), U("~"), U("*"), U("$(id)"), U("`id`"), link}, link);

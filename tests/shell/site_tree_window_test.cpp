@@ -349,7 +349,8 @@ class SiteTreeWindowTest : public QObject {
 
   void OpenCategoriesAndTheSelectionSurviveARebuild() {
     StartDir dir;
-    for (const char* name : {"国内_毎日.txt", "国内_読売.txt", "経済_日経.txt", "スポーツ_報知.txt"}) dir.Site(name);
+    for (const char* name : {"国内_毎日.txt", "国内_読売.txt", "経済_日経.txt", "スポーツ_報知.txt"})
+      dir.Site(name);
     dir.Favourites(Sjis("国内_毎日\r\n国内_毎日\r\n"));
     dir.Settings("[Form]\r\nLastNews=国内_読売.txt\r\n");
     auto window = Show(dir);

@@ -329,7 +329,8 @@ class WindowFetchTest : public QObject {
     auto window = Show();
     window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内"), U("毎日")));
     // Some bytes have arrived by then, not all: one comes every 5 ms.
-    QTimer::singleShot(400, window.get(), [&window] { QTest::keyClick(window->site_tree(), Qt::Key_Escape); });
+    QTimer::singleShot(400, window.get(),
+                       [&window] { QTest::keyClick(window->site_tree(), Qt::Key_Escape); });
     window->FetchSelectedSiteCommand();
     const QRegularExpressionMatch stopped =
         QRegularExpression(U("^中断しました（(\\d+)バイト受信）$")).match(window->status_text());
