@@ -8,9 +8,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre2-dev libcurl4-openssl-dev ca-certificates
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6
-  libxcb1-dev libxcb-keysyms1-dev libgl-dev
+  libxcb1-dev libxcb-keysyms1-dev libgl-dev libglib2.0-dev
   xvfb xauth xdotool trayer x11-utils
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic qt6-translations-l10n
   clang libclang-rt-14-dev
   nkf
 )

@@ -7,9 +7,11 @@
 #include "korinbo/settings.h"
 #include "main_window.h"
 #include "program.h"
+#include "qt_translations.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  korinbo::InstallQtTranslations(app);
   // The tray icon keeps the program alive while the window is hidden; only closing ends it.
   QApplication::setQuitOnLastWindowClosed(false);
   // The start directory is the working directory at start-up; every data file but the settings
