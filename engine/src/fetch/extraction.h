@@ -1,25 +1,28 @@
 #pragma once
 // The extraction's parts that the fetch and the tests share.
-#include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "korinbo/fetch.h"
 
 namespace korinbo {
 
-// Appends the headline's link: unchanged when it begins with "http://", else base URL + "/" + link.
-void AppendResolvedLink(std::string& out, std::string_view link, std::string_view base_url);
+// A page's address, the one it was read from after any redirects, as its links are resolved
+// against it. It keeps views of the address, which must outlive it.
+class PageAddress {
+ public:
+  explicit PageAddress(std::string_view address);
 
-// Pages from this size on are extracted by two threads, each finding and making the headlines of
-// the pieces of the page that it takes.
-inline constexpr std::size_t kTwoThreadExtractionBytes = 256 * 1024;
+  // Appends the link made absolute: one that begins with "http://" or "https://" stays as it is;
+  // one that begins with "//" gets the address's scheme and ":" in front, one that begins with "/"
+  // its scheme and authority ("http://host:port"); any other the base URL and "/". An address
+  // without "scheme://" gives every link the base URL.
+  void AppendLink(std::string& out, std::string_view link) const;
 
-// ExtractHeadlines with the size from which two threads are used (tests give both paths the same
-// page).
-void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
-                      HistoryLines& seen_log, const HistoryLines& visit_log,
-                      HeadlineSink& sink, std::size_t two_threads_from_bytes);
+ private:
+  std::string_view scheme_;  // "http"
+  std::string_view origin_;  // "http://host:port"; empty when the address has no "scheme://"
+  std::string base_url_;
+};
 
 }  // namespace korinbo
