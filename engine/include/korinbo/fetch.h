@@ -68,8 +68,9 @@ class HeadlineFetch {
   // Time-outs and limits for the downloads (tests shorten them).
   void SetDownloadLimits(std::chrono::milliseconds connect_timeout, std::chrono::milliseconds total_timeout);
 
-  // A category fetch starts every site's download when it begins (the default); without, each site
-  // downloads at its turn. Both give the same rows, titles and files.
+  // A category fetch starts the downloads of its sites when it begins (the default), up to the
+  // first site that ends it (its definition missing or its URL refused); without, each site
+  // downloads at its turn. Both give the same rows, titles, files and requests.
   void SetCategoryConcurrency(bool concurrent) { concurrent_category_ = concurrent; }
 
   // Fetch state.

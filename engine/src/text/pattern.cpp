@@ -121,11 +121,11 @@ struct Pattern::Impl {
       for (;;) {
         costly_last = std::min(from + window - 1, last);
         rc = match(costly_last, kCheapStartWork);
-        if (rc != PCRE2_ERROR_NOMATCH) break;
+        if (rc != PCRE2_ERROR_NOMATCH || costly_last == last) break;
         from = costly_last + 1;
         window *= 2;
       }
-      if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;  // a match before it, or another failure
+      if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;  // a match before it, none at all, or another failure
       while (from < costly_last) {
         const std::size_t middle = from + (costly_last - from) / 2;
         rc = match(middle, kCheapStartWork);
