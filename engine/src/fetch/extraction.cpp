@@ -1,16 +1,56 @@
-#include "fetch/extraction.h"
-
+// The extraction: headlines made from the matches of a site's pattern, and classified.
 #include <algorithm>
 #include <exception>
 #include <optional>
 #include <vector>
 
 #include "korinbo/errors.h"
+#include "korinbo/fetch.h"
 #include "korinbo/pattern.h"
 #include "korinbo/text.h"
 
 namespace korinbo {
 namespace {
+
+// A page's address, the one it was read from after any redirects, as its links are resolved
+// against it. It keeps views of the address, which must outlive it.
+class PageAddress {
+ public:
+  explicit PageAddress(std::string_view address);
+
+  // Appends the link made absolute: one that begins with "http://" or "https://" stays as it is;
+  // one that begins with "//" gets the address's scheme and ":" in front, one that begins with "/"
+  // its scheme and authority ("http://host:port"); any other the base URL and "/". An address
+  // without "scheme://" gives every link the base URL.
+  void AppendLink(std::string& out, std::string_view link) const;
+
+ private:
+  std::string_view scheme_;  // "http"
+  std::string_view origin_;  // "http://host:port"; empty when the address has no "scheme://"
+  std::string base_url_;
+};
+
+PageAddress::PageAddress(std::string_view address) : base_url_(BaseUrl(address)) {
+  const std::size_t colon = address.find("://");
+  if (colon == std::string_view::npos || colon == 0) return;
+  scheme_ = address.substr(0, colon);
+  origin_ = address.substr(0, address.find_first_of("/?#", colon + 3));
+}
+
+void PageAddress::AppendLink(std::string& out, std::string_view link) const {
+  if (link.starts_with("http://") || link.starts_with("https://")) {
+    // absolute already
+  } else if (!origin_.empty() && link.starts_with("//")) {
+    out.append(scheme_);
+    out += ':';
+  } else if (!origin_.empty() && link.starts_with('/')) {
+    out.append(origin_);
+  } else {
+    out.append(base_url_);
+    out += '/';
+  }
+  out.append(link);
+}
 
 // True when the pattern has no assertion (^ $ \A \Z \b \B) and no "(?" construct. Then its first
 // match within a matched text alone is that same match: every path tried before it fails there as
@@ -151,28 +191,6 @@ LineSet LinesOfLinkSizes(const HistoryLines& log, const LinkSizes& links, std::s
 }
 
 }  // namespace
-
-PageAddress::PageAddress(std::string_view address) : base_url_(BaseUrl(address)) {
-  const std::size_t colon = address.find("://");
-  if (colon == std::string_view::npos || colon == 0) return;
-  scheme_ = address.substr(0, colon);
-  origin_ = address.substr(0, address.find_first_of("/?#", colon + 3));
-}
-
-void PageAddress::AppendLink(std::string& out, std::string_view link) const {
-  if (link.starts_with("http://") || link.starts_with("https://")) {
-    // absolute already
-  } else if (!origin_.empty() && link.starts_with("//")) {
-    out.append(scheme_);
-    out += ':';
-  } else if (!origin_.empty() && link.starts_with('/')) {
-    out.append(origin_);
-  } else {
-    out.append(base_url_);
-    out += '/';
-  }
-  out.append(link);
-}
 
 std::string ResolveLink(std::string_view link, std::string_view address) {
   std::string resolved;

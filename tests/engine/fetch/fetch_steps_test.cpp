@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <random>
 
-#include "fetch/extraction.h"
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
 #include "korinbo/fetch.h"
