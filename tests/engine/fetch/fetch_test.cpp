@@ -388,6 +388,24 @@ TEST_F(Fetch, StoppingEndsTheDownloadAndTheFetchGoesOn) {
   EXPECT_EQ(FileText(kPageDumpName), "");
 }
 
+TEST_F(Fetch, ALinkIsSeenOrVisitedOnlyAsAWholeLine) {
+  server_.Route("/list", Response::Text("<ul><li><a href=\"item?id=12\">a</a></li><li><a href=\"item?id=123\">b</a></li>"
+                                        "<li><a href=\"item?id=7\">c</a></li></ul>"));
+  WriteSite("c", "s", server_.Url("/list"));
+  SaveHistory(dir_, kSeenLogName, {server_.Url("/item?id=123"), server_.Url("/item?id=7") + " "});
+  SaveHistory(dir_, kVisitLogName, {server_.Url("/item?id=1234"), server_.Url("/item?id=7")});
+  Window window(dir_);
+  BuildTree(window);
+  window.Select(Node(window, "c", "s"));
+  HeadlineFetch fetch(window, downloader_);
+  ASSERT_TRUE(fetch.FetchSelectedSite());
+  // ?id=12 is only a part of a seen and of a visited link; ?id=7 is seen only with a blank after it.
+  EXPECT_EQ(Icons(window), (std::vector<int>{kIconRead, kIconNew, kIconUnread, kIconRead}));
+  EXPECT_EQ(LoadHistory(dir_, kSeenLogName),
+            (std::vector<std::string>{server_.Url("/item?id=123"), server_.Url("/item?id=7") + " ",
+                                      server_.Url("/item?id=12"), server_.Url("/item?id=7")}));
+}
+
 // The page of today's news sites: UTF-8 with emoji, absolute https links, root-relative and
 // protocol-relative ones, and references in captions and links.
 TEST_F(Fetch, AUtf8PageWithEmojiAndEveryKindOfLinkGivesWorkingRows) {
