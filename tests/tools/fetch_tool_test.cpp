@@ -121,6 +121,23 @@ TEST_F(FetchTool, ExtractAppliesADefinitionToASavedPageWithoutWritingFiles) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "getdata.txt"));
 }
 
+TEST_F(FetchTool, ExtractGivesTheRowsOfAPageWrittenAsSitesWriteThemNow) {
+  WriteSite("d.txt", "url =http://www.news.example/news/index.html\r\nstr_start =<ul class=\"news\">\r\n"
+                     "str_end =</ul>\r\nanc_form =<li><a href=\"([^\"]+)\">([^<]+)</a>\r\njump_url =$1\r\n"
+                     "captions =$2\r\nencode =utf8\r\n");
+  std::ofstream(dir_ / "page.html", std::ios::binary)
+      << "<ul class=\"news\">\n"
+         "<li><a href=\"https://www.news.example/articles/001.html\">政府、新たな経済対策を決定</a><time>12:01</time></li>\n"
+         "<li><a href=\"/articles/002.html\">東証終値、3日続伸 😀</a><time>12:02</time></li>\n"
+         "<li><a href=\"//cdn.news.example/live/003.html\">M&amp;A で合意</a><time>12:03</time></li>\n"
+         "</ul>\n";
+  const Result r = Run({"extract", (dir_ / "newsurl" / "d.txt").string(), (dir_ / "page.html").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "new\t政府、新たな経済対策を決定\t\thttps://www.news.example/articles/001.html\n"
+                   "new\t東証終値、3日続伸 ?\t\thttp://www.news.example/articles/002.html\n"
+                   "new\tM&A で合意\t\thttp://cdn.news.example/live/003.html\n");
+}
+
 TEST_F(FetchTool, ConvertWritesThePageAsTheFetchSeesIt) {
   std::ofstream(dir_ / "p.txt", std::ios::binary) << "\x1B$B0!\x1B(B\na";
   const Result r = Run({"convert", "jis", (dir_ / "p.txt").string()});

@@ -230,7 +230,8 @@ int RunExtract(const Options& options, const Output& out) {
   CollectingSink sink;
   int status = kExitDone;
   try {
-    ExtractHeadlines(cut, *site, BaseUrl(site->url), seen_log, {}, sink);
+    // Nothing is downloaded: the page's address is the url value.
+    ExtractHeadlines(cut, *site, site->url, seen_log, {}, sink);
   } catch (const PatternError& error) {
     out.Message(error.what());
     status = kExitEndedEarly;
