@@ -1,5 +1,6 @@
 #pragma once
 // The code page layer: CP932 (Shift_JIS) against UTF-16 and UTF-8, over glibc's iconv.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 
 // CP932 to UTF-8 for display: a byte sequence that is not CP932 becomes U+FFFD and the rest goes on.
 std::string Cp932ToUtf8Lossy(std::string_view sjis);
+// The same to UTF-16 at `out`, which has room for sjis.size() units (no byte makes more than one);
+// gives the number of units written. Nothing is written when the converter cannot be had.
+std::size_t Cp932ToUtf16Lossy(std::string_view sjis, char16_t* out);
 
 // The program's own texts are written as UTF-8 in the source and used as Shift_JIS:
 // Sjis("接続中..."). Throws std::logic_error for a text that CP932 cannot hold.

@@ -1,9 +1,10 @@
-// The code page layer over glibc's iconv. UTF-16 to CP932 goes through a table that iconv fills
-// once, so that converting a page costs one lookup per character.
+// The code page layer over glibc's iconv. UTF-16 to CP932 and CP932 to UTF-16 go through tables
+// that iconv fills once, so that converting a text costs one lookup per character.
 #include "korinbo/codepage.h"
 
 #include <iconv.h>
 
+#include <array>
 #include <cerrno>
 #include <memory>
 #include <stdexcept>
@@ -124,6 +125,81 @@ std::unique_ptr<Cp932Table> BuildTable() {
   return table;
 }
 
+// CP932 bytes to UTF-16: what iconv makes of each byte alone and of each pair after a lead byte.
+// U+FFFF, which no CP932 byte means, marks a lead byte in `single`, and U+0000, which no pair
+// means, a pair without a character.
+struct Cp932Decoding {
+  static constexpr char16_t kLead = 0xFFFF;
+  std::array<char16_t, 0x100> single{};
+  std::array<char16_t, 0x10000> pairs{};
+  bool ok = false;
+};
+
+// The UTF-16LE unit of two output bytes.
+char16_t UnitAt(const std::string& utf16, std::size_t at) {
+  return static_cast<char16_t>(static_cast<unsigned char>(utf16[at]) | static_cast<unsigned char>(utf16[at + 1]) << 8);
+}
+
+Cp932Decoding BuildDecoding() {
+  Cp932Decoding decoding;
+  Iconv converter("UTF-16LE", "CP932");
+  if (!converter.ok()) return decoding;
+  std::string out;
+  for (unsigned lead = 0; lead < 0x100; ++lead) {
+    const char byte = static_cast<char>(lead);
+    std::string_view in(&byte, 1);
+    out.clear();
+    if (converter.Convert(in, out) && out.size() == 2) {
+      decoding.single[lead] = UnitAt(out, 0);
+      continue;
+    }
+    // Every pair after this byte, converted in one go up to each pair without a character.
+    std::string pairs;
+    for (unsigned trail = 0; trail < 0x100; ++trail) {
+      pairs += byte;
+      pairs += static_cast<char>(trail);
+    }
+    bool any = false;
+    std::string_view rest = pairs;
+    for (unsigned trail = 0; trail < 0x100;) {
+      std::string_view left = rest;
+      out.clear();
+      const bool whole = converter.Convert(left, out);
+      const std::size_t converted = (rest.size() - left.size()) / 2;
+      if (out.size() != converted * 2) return decoding;  // not one unit per pair: no table
+      for (std::size_t k = 0; k < converted; ++k) decoding.pairs[lead << 8 | (trail + k)] = UnitAt(out, k * 2);
+      any = any || converted > 0;
+      trail += static_cast<unsigned>(converted);
+      rest.remove_prefix(converted * 2);
+      if (whole) break;
+      ++trail;  // a pair without a character stays 0
+      rest.remove_prefix(2);
+    }
+    // A byte that is neither a character nor a lead byte decodes as U+FFFD, which no byte means.
+    decoding.single[lead] = any ? Cp932Decoding::kLead : char16_t{0xFFFD};
+  }
+  decoding.ok = true;
+  return decoding;
+}
+
+const Cp932Decoding& Decoding() {
+  static const std::unique_ptr<const Cp932Decoding> decoding = std::make_unique<Cp932Decoding>(BuildDecoding());
+  return *decoding;
+}
+
+void AppendUtf8(std::string& out, char16_t unit) {
+  if (unit < 0x80) {
+    out += static_cast<char>(unit);
+  } else if (unit < 0x800) {
+    out += static_cast<char>(0xC0 | unit >> 6);
+    out += static_cast<char>(0x80 | (unit & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | unit >> 12);
+    out += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (unit & 0x3F));
+  }
+}
+
 }  // namespace
 
 const Cp932Table* Cp932Table::Get() {
@@ -157,16 +233,36 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
   return ConvertStrictly(utf8, "CP932", "UTF-8");
 }
 
-std::string Cp932ToUtf8Lossy(std::string_view sjis) {
-  Iconv converter("UTF-8", "CP932");
-  std::string out;
-  if (!converter.ok()) return out;
-  out.reserve(sjis.size() + sjis.size() / 2);
-  while (!converter.Convert(sjis, out)) {
-    // The byte where decoding stopped is dropped for U+FFFD; the next one may start a character.
-    out += "\xEF\xBF\xBD";
-    sjis.remove_prefix(1);
+std::size_t Cp932ToUtf16Lossy(std::string_view sjis, char16_t* out) {
+  const Cp932Decoding& decoding = Decoding();
+  if (!decoding.ok) return 0;
+  char16_t* const start = out;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sjis.data());
+  const std::size_t size = sjis.size();
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t unit = decoding.single[bytes[i]];
+    if (unit != Cp932Decoding::kLead) {
+      *out++ = unit;
+      continue;
+    }
+    const char16_t pair = i + 1 < size ? decoding.pairs[static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1]] : 0;
+    if (pair != 0) {
+      *out++ = pair;
+      ++i;
+    } else {
+      // A lead byte without its trail: the next byte may start a character.
+      *out++ = 0xFFFD;
+    }
   }
+  return static_cast<std::size_t>(out - start);
+}
+
+std::string Cp932ToUtf8Lossy(std::string_view sjis) {
+  std::u16string units(sjis.size(), u'\0');
+  units.resize(Cp932ToUtf16Lossy(sjis, units.data()));
+  std::string out;
+  out.reserve(units.size() + units.size() / 2);
+  for (const char16_t unit : units) AppendUtf8(out, unit);
   return out;
 }
 
