@@ -35,50 +35,15 @@
 #include "korinbo/file_io.h"
 #include "korinbo/history.h"
 #include "qt_text.h"
+#include "tree_items.h"
 
 namespace korinbo {
 namespace {
 
-// Each column of a tree or list item keeps the Shift_JIS bytes it was made from: the displayed
-// text is a lossy conversion and must never flow back into file names or links.
-constexpr int kBytesRole = Qt::UserRole;
-constexpr int kIconRole = Qt::UserRole + 1;
 constexpr int kMaxFontSize = 400;  // larger sizes from a damaged settings file are not applied
 
 // The program's own Japanese texts, converted once.
 QString Ui(std::string_view utf8) { return ToQString(Sjis(utf8)); }
-
-QByteArray ToBytes(std::string_view sjis) {
-  return QByteArray(sjis.data(), static_cast<qsizetype>(sjis.size()));
-}
-
-std::string FromBytes(const QVariant& value) {
-  const QByteArray bytes = value.toByteArray();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-void SetItemText(QTreeWidgetItem* item, int column, std::string_view sjis, bool with_tooltip) {
-  const QString shown = ToQString(sjis);
-  item->setText(column, shown);
-  item->setData(column, kBytesRole, ToBytes(sjis));
-  if (with_tooltip) item->setToolTip(column, shown);
-}
-
-QTreeWidgetItem* NewTreeItem(std::string_view sjis) {
-  auto* item = new QTreeWidgetItem();
-  SetItemText(item, 0, sjis, false);
-  return item;
-}
-
-int ItemLevel(const QTreeWidgetItem* item) {
-  int level = 0;
-  for (const QTreeWidgetItem* parent = item->parent(); parent != nullptr; parent = parent->parent()) ++level;
-  return level;
-}
-
-QTreeWidgetItem* AsItem(FetchWindow::Node node) {
-  return static_cast<QTreeWidgetItem*>(const_cast<void*>(node));
-}
 
 void ExpandWithDescendants(QTreeWidgetItem* item) {
   std::vector<QTreeWidgetItem*> stack{item};
@@ -221,8 +186,7 @@ void InstallFontSubstitutes() {
 MainWindow::MainWindow(std::filesystem::path start_dir, std::filesystem::path settings_file, QWidget* parent)
     : QMainWindow(parent),
       start_dir_(std::move(start_dir)),
-      settings_file_(std::move(settings_file)),
-      fetch_(*this, downloader_) {
+      settings_file_(std::move(settings_file)) {
   InstallFontSubstitutes();
   QFont window_font(Ui("ＭＳ Ｐゴシック"));
   window_font.setPixelSize(12);
@@ -281,6 +245,12 @@ MainWindow::MainWindow(std::filesystem::path start_dir, std::filesystem::path se
   connect(list_, &QTreeWidget::itemSelectionChanged, this, &MainWindow::ShowSelectedRemark);
 
   images_ = LoadListImages(start_dir_);
+  fetch_window_ = std::make_unique<FetchWindowAdapter>(
+      FetchWindowAdapter::Parts{this, tree_, list_, &settings_, start_dir_,
+                                [this](std::string_view text) { ShowBox(BoxKind::kMessage, text); },
+                                [this] { return blocker_ != nullptr && blocker_->escape_pressed(); }},
+      images_);
+  fetch_ = std::make_unique<HeadlineFetch>(*fetch_window_, downloader_);
   LoadAndPlace();
 }
 
@@ -443,7 +413,7 @@ void MainWindow::RunShowing() {
 
 void MainWindow::RunShowingSteps() {
   RegisterGlobalHotkey();
-  if (settings_.AlwaysTop == "True") {
+  if (settings_.AlwaysTop == AlwaysTopMode::kTrue) {
     topmost_action_->setChecked(true);
     SetTopmost(true);
   }
@@ -507,13 +477,13 @@ void MainWindow::ApplyListFonts() {
 void MainWindow::ToggleTopmost() {
   static const QString kOn = Ui("最前面ON");
   static const QString kOff = Ui("最前面OFF");
-  if (settings_.AlwaysTop != "True") {
-    settings_.AlwaysTop = "True";
+  if (settings_.AlwaysTop != AlwaysTopMode::kTrue) {
+    settings_.AlwaysTop = AlwaysTopMode::kTrue;
     SetTopmost(true);
     topmost_action_->setChecked(true);
     status_->setText(kOn);
   } else {
-    settings_.AlwaysTop = "False";
+    settings_.AlwaysTop = AlwaysTopMode::kFalse;
     SetTopmost(false);
     topmost_action_->setChecked(false);
     status_->setText(kOff);
@@ -536,14 +506,16 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   if (blocker_) return;  // one fetch at a time
   blocker_ = std::make_unique<InputBlocker>();
   try {
-    (fetch_.*fetch)();
+    ((*fetch_).*fetch)();
   } catch (const std::exception& error) {
+    fetch_window_->ShowRows();
     ShowError(error.what());
   }
+  fetch_window_->ShowRows();
   // Input that queued up while the fetch ran is dropped as well.
   QCoreApplication::processEvents();
   blocker_.reset();
-  if (const HeadlineFetch::DownloadReport& report = fetch_.last_download(); report.stopped) {
+  if (const HeadlineFetch::DownloadReport& report = fetch_->last_download(); report.stopped) {
     status_->setText(StoppedFetchText(report));
   }
   if (rebuild_after_fetch_) {
@@ -552,22 +524,17 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   }
 }
 
-bool MainWindow::WhileWaiting() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  return blocker_ != nullptr && blocker_->escape_pressed();
-}
-
 void MainWindow::OpenSelectedHeadline() {
   QTreeWidgetItem* row = list_->selectedItems().value(0);
   if (row == nullptr) return;
-  const std::string link = FromBytes(row->data(2, kBytesRole));
+  const std::string link = ItemBytes(row, 2);
   try {
-    RecordVisit(start_dir_, link);
+    fetch_->RecordVisit(link);
   } catch (const std::exception& error) {
     ShowError(error.what());
     return;
   }
-  SetIcon(list_->indexOfTopLevelItem(row), kIconRead);
+  fetch_window_->SetIcon(list_->indexOfTopLevelItem(row), kIconRead);
   const QString link_text = ToQString(link);
   if (!settings_.ExecName.empty()) {
     StartBrowser(ToQString(settings_.ExecName), link_text, PathToQString(start_dir_));
@@ -765,74 +732,8 @@ int MainWindow::RowIcon(int row) const {
   return icon.isValid() ? icon.toInt() : -1;
 }
 
-std::string MainWindow::RowText(int row, int column) const {
-  const QTreeWidgetItem* item = RowItem(row);
-  return item == nullptr ? std::string() : FromBytes(item->data(column, kBytesRole));
-}
+std::string MainWindow::RowText(int row, int column) const { return ItemBytes(RowItem(row), column); }
 
-std::string MainWindow::ItemText(const QTreeWidgetItem* item) {
-  return item == nullptr ? std::string() : FromBytes(item->data(0, kBytesRole));
-}
-
-// FetchWindow.
-
-FetchWindow::Node MainWindow::SelectedNode() { return SelectedItem(); }
-
-int MainWindow::NodeLevel(Node node) { return node == nullptr ? 0 : ItemLevel(AsItem(node)); }
-
-std::string MainWindow::NodeText(Node node) { return ItemText(AsItem(node)); }
-
-std::string MainWindow::ParentText(Node node) {
-  return node == nullptr ? std::string() : ItemText(AsItem(node)->parent());
-}
-
-int MainWindow::ChildCount(Node root) { return root == nullptr ? 0 : AsItem(root)->childCount(); }
-
-FetchWindow::Node MainWindow::ChildAt(Node root, int index) {
-  return root == nullptr ? nullptr : AsItem(root)->child(index);
-}
-
-void MainWindow::SelectNode(Node node) {
-  if (node == nullptr) {
-    tree_->clearSelection();
-    return;
-  }
-  tree_->setCurrentItem(AsItem(node));
-}
-
-void MainWindow::ClearList() { list_->clear(); }
-
-int MainWindow::AppendRow(std::string_view caption) {
-  auto* item = new QTreeWidgetItem();
-  SetItemText(item, 0, caption, true);
-  list_->addTopLevelItem(item);
-  return list_->topLevelItemCount() - 1;
-}
-
-void MainWindow::SetRemark(int row, std::string_view remark) {
-  if (QTreeWidgetItem* item = RowItem(row)) SetItemText(item, 1, remark, true);
-}
-
-void MainWindow::SetLink(int row, std::string_view link) {
-  if (QTreeWidgetItem* item = RowItem(row)) SetItemText(item, 2, link, true);
-}
-
-void MainWindow::SetIcon(int row, int icon) {
-  QTreeWidgetItem* item = RowItem(row);
-  if (item == nullptr || icon < 0 || icon >= static_cast<int>(images_.size())) return;
-  item->setIcon(0, QIcon(images_[static_cast<std::size_t>(icon)]));
-  item->setData(0, kIconRole, icon);
-}
-
-void MainWindow::SelectRow(int row) {
-  if (QTreeWidgetItem* item = RowItem(row)) {
-    list_->setCurrentItem(item);
-    list_->scrollToItem(item);
-  }
-}
-
-void MainWindow::SetTitle(std::string_view title) { setWindowTitle(ToQString(title)); }
-
-void MainWindow::ShowMessage(std::string_view text) { ShowBox(BoxKind::kMessage, text); }
+std::string MainWindow::ItemText(const QTreeWidgetItem* item) { return ItemBytes(item); }
 
 }  // namespace korinbo

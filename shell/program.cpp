@@ -23,7 +23,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
   // Every showing registers the hotkey first, under identifier 1.
   window.SetHotkeyRegistration([this, &window] { hotkey_->RegisterShortCut(1, window.settings().Shortcut); });
   window.SetTitleBarHook([this, &window](MainWindow::TitleBarCommand command) {
-    return tray_->HandleSystemCommand(window.settings().TaskWay, command == MainWindow::TitleBarCommand::kMinimise
+    return tray_->HandleSystemCommand(window.settings().TaskWay.mode(), command == MainWindow::TitleBarCommand::kMinimise
                                                                       ? SystemCommand::kMinimise
                                                                       : SystemCommand::kClose);
   });

@@ -208,7 +208,7 @@ class WindowFetchTest : public QObject {
     QCOMPARE(Captions(*window).value(0), U("【毎日】"));
     QCOMPARE(Captions(*window).value(3), U("【読売】"));
     QCOMPARE(window->windowTitle(), U("全取得完了（5個）"));
-    QCOMPARE(window->headline_fetch().fetch_mode(), std::string("single"));
+    QCOMPARE(window->headline_fetch().fetch_mode(), FetchMode::kSingle);
     // The links of the earlier fetch of 読売 are known by now.
     QCOMPARE(Icons(*window), (QList<int>{2, 0, 0, 2, 1, 1, 1}));
   }

@@ -155,8 +155,8 @@ int RunFetch(const Options& options, const Output& out) {
               << "\n" << kUsage;
     return kExitUsage;
   }
-  InMemoryWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
-                   [&out](std::string_view text) { out.Message(text); });
+  InMemoryWindow window(std::filesystem::absolute(options.dir), Keyword<ProxyMode>(options.proxy_mode).mode(),
+                        options.proxy, [&out](std::string_view text) { out.Message(text); });
   window.tree() = BuildSiteTree(window.StartDirectory(), "");
   const std::string category = FromTerminal(options.args[0]);
   SiteTreeNode* root = FindChild(window.tree().roots, category);

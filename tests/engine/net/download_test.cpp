@@ -37,7 +37,7 @@ std::string AllBytes(std::size_t size) {
 
 DownloadOptions Quick(std::string mode = "DIRECT") {
   DownloadOptions options;
-  options.use_proxy = std::move(mode);
+  options.use_proxy = Keyword<ProxyMode>(mode).mode();
   options.connect_timeout = 5s;
   options.total_timeout = 20s;
   return options;
