@@ -207,17 +207,17 @@ Summary Summarise(const std::vector<FetchFigures>& runs) {
           median(&FetchFigures::sites_at_500ms), median(&FetchFigures::sites_at_1000ms)};
 }
 
-// How many requests came after a request for a later site: 0 when the pages were asked for in
-// tree order.
-int RequestsOutOfOrder(const korinbo::httpd::Server& server) {
-  int out_of_order = 0;
+// The most places by which a site's request was overtaken by a later site's. Pages asked for in
+// tree order, six at a time, arrive at most five places late: the connections race.
+int MostPlacesOvertaken(const korinbo::httpd::Server& server) {
+  int most = 0;
   int latest = 0;
   for (const auto& request : server.Requests()) {
     const int site = std::atoi(request.target.c_str() + 2);
-    if (site < latest) ++out_of_order;
+    most = std::max(most, latest - site);
     latest = std::max(latest, site);
   }
-  return out_of_order;
+  return most;
 }
 
 double KorinboFetchMs(const std::filesystem::path& dir) {
@@ -320,12 +320,15 @@ void Line(const char* goal, const char* figure, double value, const char* unit, 
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Parts named on the command line run alone: category, order, tree, start.
+  const QStringList parts = QCoreApplication::arguments().mid(1);
+  auto wanted = [&parts](const char* part) { return parts.isEmpty() || parts.contains(QString::fromUtf8(part)); };
   char pattern[] = "/tmp/korinbo-bench-window-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 2;
   const std::filesystem::path work = pattern;
 
   // Goals 1, 2 and 4: the category at full speed.
-  {
+  if (wanted("category")) {
     Category category = MakeCategory(work / "category", std::chrono::milliseconds(0));
     auto window = OpenWindow(category.dir);
     std::vector<FetchFigures> with_log, without_log;
@@ -370,15 +373,15 @@ int main(int argc, char** argv) {
   }
 
   // Goal 3: 100 ms per page, six connections to the one host.
-  {
+  if (wanted("order")) {
     Category category = MakeCategory(work / "slow", std::chrono::milliseconds(100));
     auto window = OpenWindow(category.dir);
     std::vector<FetchFigures> runs;
-    std::vector<double> out_of_order;
+    std::vector<double> overtaken;
     for (int run = 0; run < 3; ++run) {
       category.server->ClearRequests();
       runs.push_back(FetchCategory(*window));
-      out_of_order.push_back(RequestsOutOfOrder(*category.server));
+      overtaken.push_back(MostPlacesOvertaken(*category.server));
     }
     const Summary slow = Summarise(runs);
     // Six pages at a time in tree order: the tenth page is there after two rounds.
@@ -387,13 +390,12 @@ int main(int argc, char** argv) {
     Line("3", "first 10 sites listed after", slow.ten_sites_ms, "ms", "two rounds of 100 ms", in_order_ms, 2.0);
     Line("3", "sites listed at 0.5 s", slow.sites_at_500ms, "", nullptr, 0, 0);
     Line("3", "sites listed at 1.0 s", slow.sites_at_1000ms, "", nullptr, 0, 0);
-    Line("3", "requests after a later site's", Median(out_of_order), "", nullptr, 0, 0);
-    if (Median(out_of_order) > 0) status = 1;
+    Line("3", "most places a request was overtaken", Median(overtaken), "", nullptr, 0, 0, 6);
     Line("1", "longest stretch without events, 100 ms pages", slow.longest_stretch_ms, "ms", nullptr, 0, 0, 50);
   }
 
   // Goal 5: 10,000 site files, 100 categories of 100 sites.
-  {
+  if (wanted("tree")) {
     const std::filesystem::path dir = work / "tree";
     for (int c = 0; c < 100; ++c) {
       for (int s = 0; s < 100; ++s) {
@@ -416,7 +418,7 @@ int main(int argc, char** argv) {
   }
 
   // Goal 6: the program on the demo.
-  {
+  if (wanted("start")) {
     const char* before = std::getenv("KORINBO_BENCH_BEFORE");
     std::vector<double> mapped, rss, before_mapped, before_rss;
     for (int run = 0; run < kRuns; ++run) {

@@ -1,28 +1,29 @@
 #pragma once
 // The main window as the headline fetch sees it: its site tree, headline list, title, message box
 // and settings. The fetch runs on the GUI thread, so the window stays alive only through the
-// chances the fetch gives it (WhileFetching): there the rows made since the last chance are listed
-// at once and the event loop is served, at most every few milliseconds, so that painting and
-// listing cost little beside the fetch itself. What the user sees at each chance is what listing
-// each row at once would have shown.
+// chances the fetch gives it (WhileFetching): there the window catches up with the fetch (the rows
+// made since the last chance are listed at once, the selections and the title set) and the event
+// loop is served, at most every few milliseconds, so that painting and listing cost little beside
+// the fetch itself. What the user sees at each chance is what doing each step at once would have
+// shown.
 #include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <QElapsedTimer>
-#include <QIcon>
 #include <QList>
 
 #include "korinbo/fetch.h"
 #include "korinbo/settings.h"
 #include "list_images.h"
+#include "tree_items.h"
 
 class QTreeWidget;
-class QTreeWidgetItem;
 class QWidget;
 
 namespace korinbo {
@@ -43,9 +44,9 @@ class FetchWindowAdapter : public FetchWindow {
   FetchWindowAdapter(const FetchWindowAdapter&) = delete;
   FetchWindowAdapter& operator=(const FetchWindowAdapter&) = delete;
 
-  // Lists the rows made since the last chance and selects the row the fetch selected last: at each
-  // chance, before a message box, and when the fetch ends.
-  void ShowRows();
+  // Lists the rows made since the last chance, selects the row and the node the fetch selected
+  // last and sets its title: at each chance, before a message box, and when the fetch ends.
+  void ShowProgress();
   // How long the fetch may work between two servings of the event loop (tests take 0: every chance).
   void SetServeInterval(std::chrono::milliseconds interval) { serve_interval_ = interval; }
 
@@ -73,14 +74,16 @@ class FetchWindowAdapter : public FetchWindow {
   bool WhileFetching() override;
 
  private:
-  class HeadlineItem;
-  HeadlineItem* Row(int row) const;
+  BytesItem* Row(int row) const;
   int RowCount() const;
 
   Parts parts_;
-  std::array<QIcon, 3> icons_;  // shared by every row
-  QList<QTreeWidgetItem*> unlisted_;  // made since the last chance, in order
-  int selected_row_ = -1;             // to select at the next chance; -1: none asked for
+  BytesItem::Images icons_;  // shared by every row
+  // What waits for the next chance.
+  QList<QTreeWidgetItem*> unlisted_;       // rows, in order
+  int selected_row_ = -1;                  // -1: none asked for
+  std::optional<TreeNode> selected_node_;  // the empty node clears the selection
+  std::optional<std::string> title_;
   QElapsedTimer since_served_;
   std::chrono::milliseconds serve_interval_{15};
 };

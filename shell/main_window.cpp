@@ -508,10 +508,10 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   try {
     ((*fetch_).*fetch)();
   } catch (const std::exception& error) {
-    fetch_window_->ShowRows();
+    fetch_window_->ShowProgress();
     ShowError(error.what());
   }
-  fetch_window_->ShowRows();
+  fetch_window_->ShowProgress();
   // Input that queued up while the fetch ran is dropped as well.
   QCoreApplication::processEvents();
   blocker_.reset();
@@ -574,10 +574,13 @@ void MainWindow::RebuildSiteTree() {
 void MainWindow::FillTree(const SiteTree& model) {
   tree_->clear();
   QTreeWidgetItem* last_news = nullptr;
+  // Built apart from the tree and given to it at once: each item added to a shown tree costs a
+  // round of the view's bookkeeping.
+  QList<QTreeWidgetItem*> roots;
   std::vector<std::pair<const SiteTreeNode*, QTreeWidgetItem*>> pending;
   for (const auto& root : model.roots) {
     QTreeWidgetItem* item = NewTreeItem(root->text);
-    tree_->addTopLevelItem(item);
+    roots.append(item);
     pending.emplace_back(root.get(), item);
   }
   while (!pending.empty()) {
@@ -590,6 +593,7 @@ void MainWindow::FillTree(const SiteTree& model) {
       pending.emplace_back(child.get(), child_item);
     }
   }
+  tree_->addTopLevelItems(roots);
   if (last_news == nullptr) return;
   if (QTreeWidgetItem* parent = last_news->parent()) {
     ExpandWithDescendants(parent);

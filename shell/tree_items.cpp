@@ -1,6 +1,7 @@
 #include "tree_items.h"
 
-#include <QTreeWidgetItem>
+#include <utility>
+
 #include <QVariant>
 
 #include "qt_text.h"
@@ -15,12 +16,46 @@ std::string ItemBytes(const QTreeWidgetItem* item, int column) {
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-QTreeWidgetItem* NewTreeItem(std::string_view sjis) {
-  auto* item = new QTreeWidgetItem();
-  item->setText(0, ToQString(sjis));
-  item->setData(0, kBytesRole, ToBytes(sjis));
-  return item;
+BytesItem::BytesItem(std::string first_column) : QTreeWidgetItem(kType), columns_{std::move(first_column), {}, {}} {}
+
+BytesItem::BytesItem(std::string caption, const Images& images) : BytesItem(std::move(caption)) {
+  images_ = &images;
 }
+
+void BytesItem::SetColumn(int column, std::string bytes) {
+  columns_.at(static_cast<std::size_t>(column)) = std::move(bytes);
+  emitDataChanged();
+}
+
+void BytesItem::SetImage(int image) {
+  image_ = image;
+  emitDataChanged();
+}
+
+QVariant BytesItem::data(int column, int role) const {
+  if (column < 0 || column >= static_cast<int>(columns_.size())) return QTreeWidgetItem::data(column, role);
+  const std::string& bytes = columns_[static_cast<std::size_t>(column)];
+  switch (role) {
+    case Qt::DisplayRole:
+      return ToQString(bytes);
+    case Qt::ToolTipRole:
+      if (images_ != nullptr) return ToQString(bytes);
+      break;
+    case kBytesRole:
+      return ToBytes(bytes);
+    case Qt::DecorationRole:
+      if (images_ != nullptr && column == 0 && image_ >= 0) return (*images_)[static_cast<std::size_t>(image_)];
+      break;
+    case kIconRole:
+      if (column == 0 && image_ >= 0) return image_;
+      break;
+    default:
+      break;
+  }
+  return QTreeWidgetItem::data(column, role);
+}
+
+QTreeWidgetItem* NewTreeItem(std::string_view sjis) { return new BytesItem(std::string(sjis)); }
 
 int ItemLevel(const QTreeWidgetItem* item) {
   int level = 0;

@@ -92,12 +92,12 @@ class MainWindowTest : public QObject {
     rows.SetRemark(row, Sjis("備考"));
     rows.SetLink(row, link);
     rows.SetIcon(row, kIconNew);
-    rows.ShowRows();
+    rows.ShowProgress();
     return row;
   }
   static void SelectRow(MainWindow& window, int row) {
     window.fetch_window().SelectRow(row);
-    window.fetch_window().ShowRows();
+    window.fetch_window().ShowProgress();
   }
 
  private slots:
@@ -579,7 +579,7 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QTreeWidget* list = window->headline_list();
     for (int i = 0; i < 300; ++i) window->fetch_window().AppendRow(Sjis("見出し") + std::to_string(i));
-    window->fetch_window().ShowRows();
+    window->fetch_window().ShowProgress();
     window->site_tree()->setFocus();
     QVERIFY(window->site_tree()->hasFocus());
 

@@ -13,7 +13,8 @@ namespace korinbo {
 // The whole file; nullopt when it does not exist. Throws FileError ("ファイル %s を開けません")
 // when it exists but cannot be read, and for a directory or a device. A FIFO is read until its
 // writer closes it; one without a writer reads as empty.
-std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+// `spare_capacity`: room for this many more bytes, for a text that will grow.
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path, std::size_t spare_capacity = 0);
 
 // Whether a replaced file must survive a power failure: flushed to disk before and after the
 // rename (user data), or only renamed, which already survives a crash or a kill of the program and

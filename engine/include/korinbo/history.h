@@ -2,6 +2,7 @@
 // The history files in the start directory: the seen log, the visit log and the page dump.
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -80,6 +81,10 @@ class IndexedLines {
   IndexedLines(const IndexedLines&) = delete;
   IndexedLines& operator=(const IndexedLines&) = delete;
 
+  // Room kept in the text for appended lines; a text read with this much spare capacity is not
+  // copied.
+  static constexpr std::size_t kSpareBytes = 16 * 1024;
+
   void Assign(HistoryLines lines);
   void Append(std::string_view line);
   const HistoryLines& lines() const { return lines_; }
@@ -99,8 +104,10 @@ class VisitLog {
  public:
   explicit VisitLog(std::filesystem::path start_dir) : start_dir_(std::move(start_dir)) {}
 
-  // The lines as the file holds them now; a missing file has none. Throws FileError.
-  const IndexedLines& Lines();
+  // The lines as the file holds them now; a missing file has none. A long log takes a while to
+  // read again: between its steps `between_steps` runs, so that a window can paint. Throws
+  // FileError.
+  const IndexedLines& Lines(const std::function<void()>& between_steps = {});
   // RecordVisit: unless a line equals the link, it is appended to the file as AppendLine does,
   // which never touches the lines before it. Throws FileError.
   void Record(std::string_view link);

@@ -284,7 +284,9 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
   HistoryLines seen_log = LoadHistoryLines(start_dir, kSeenLogName);
-  const IndexedLines& visit_log = visit_log_.Lines();
+  // Read once for many fetches, and in steps: a long log would keep the window waiting.
+  const IndexedLines& visit_log = visit_log_.Lines([this] { LetTheWindowWork(); });
+  LetTheWindowWork();
 
   // The rows reach the window together, also those made before a pattern error.
   class RowCollector : public HeadlineSink {

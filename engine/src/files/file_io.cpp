@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <random>
@@ -123,7 +124,7 @@ bool NameExists(const fs::path& path) {
 
 }  // namespace
 
-std::optional<std::string> ReadFileBytes(const fs::path& path) {
+std::optional<std::string> ReadFileBytes(const fs::path& path, std::size_t spare_capacity) {
   // O_NONBLOCK so that a FIFO without a writer cannot block the open.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.ok()) {
@@ -141,7 +142,7 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   }
   std::string bytes;
   try {
-    if (S_ISREG(info.st_mode) && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(info.st_size) + spare_capacity);
     char buffer[65536];
     for (;;) {
       const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
@@ -223,6 +224,9 @@ AppendedStamps AppendLine(const fs::path& path, std::string_view line) {
 
 void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std::vector<std::size_t>& sizes) {
   text = text.substr(0, text.find('\0'));
+  const auto breaks = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  starts.reserve(starts.size() + breaks + 1);
+  sizes.reserve(sizes.size() + breaks + 1);
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;

@@ -130,7 +130,7 @@ std::string HistoryLines::Joined() const {
 void IndexedLines::Assign(HistoryLines lines) {
   lines_ = std::move(lines);
   // Room for the lines a session appends, so that the text seldom moves under the set's views.
-  lines_.Reserve(256, 16 * 1024);
+  lines_.Reserve(0, kSpareBytes);
   IndexAll();
 }
 
@@ -150,14 +150,20 @@ void IndexedLines::Append(std::string_view line) {
   }
 }
 
-const IndexedLines& VisitLog::Lines() {
+const IndexedLines& VisitLog::Lines(const std::function<void()>& between_steps) {
   const std::filesystem::path path = PathInDirectory(start_dir_, kVisitLogName);
   const std::optional<FileStamp> stamp = StampOf(path);
   if (stamp && stamp == stamp_) return lines_;
   stamp_.reset();
-  std::optional<std::string> bytes = ReadFileBytes(path);
+  std::optional<std::string> bytes = ReadFileBytes(path, IndexedLines::kSpareBytes);
+  auto step = [&between_steps] {
+    if (between_steps) between_steps();
+  };
+  step();
   cut_ = bytes && bytes->find('\0') != std::string::npos;
-  lines_.Assign(bytes ? HistoryLines::FromText(std::move(*bytes)) : HistoryLines{});
+  HistoryLines lines = bytes ? HistoryLines::FromText(std::move(*bytes)) : HistoryLines{};
+  step();
+  lines_.Assign(std::move(lines));
   // A change during the read shows as a stamp other than this one, and the file is read again.
   stamp_ = stamp;
   return lines_;
