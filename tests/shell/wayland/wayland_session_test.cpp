@@ -6,7 +6,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QGroupBox>
@@ -134,6 +136,16 @@ class WaylandSessionTest : public QObject {
     program->tray().HideToTray();
     QVERIFY(!program->window().isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(TrayItems().size(), 1, kLimit);
+    // The tray menu goes with the item, for the desktop to draw.
+    QDBusMessage menu = QDBusMessage::createMethodCall(TrayItems().front(), QStringLiteral("/StatusNotifierItem"),
+                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                       QStringLiteral("Get"));
+    menu << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
+    const QDBusPendingCall menu_path = QDBusConnection::sessionBus().asyncCall(menu);
+    QTRY_VERIFY_WITH_TIMEOUT(menu_path.isFinished(), kLimit);
+    const QDBusPendingReply<QDBusVariant> menu_reply = menu_path;
+    QVERIFY2(!menu_reply.isError(), qPrintable(menu_reply.error().message()));
+    QCOMPARE(menu_reply.value().variant().value<QDBusObjectPath>().path(), QStringLiteral("/MenuBar"));
     QDBusMessage activate = QDBusMessage::createMethodCall(TrayItems().front(), QStringLiteral("/StatusNotifierItem"),
                                                            QStringLiteral("org.kde.StatusNotifierItem"),
                                                            QStringLiteral("Activate"));
