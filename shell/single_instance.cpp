@@ -1,9 +1,12 @@
 #include "single_instance.h"
 
+#include <unistd.h>
+
 #include <thread>
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
@@ -29,9 +32,12 @@ SingleInstance::SingleInstance(DirectoryLock lock) : lock_(std::move(lock)) {
 QString SingleInstance::ServerName(const std::filesystem::path& start_dir) {
   const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(start_dir.native()),
                                                    QCryptographicHash::Sha256);
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-  return folder + QStringLiteral("/korinbo-") + QString::fromLatin1(hash.toHex().left(32));
+  const QString name = QString::fromLatin1(hash.toHex().left(32));
+  if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/korinbo-") + name;
+  }
+  // The shared temporary folder: the user's id keeps users apart.
+  return QDir::tempPath() + QStringLiteral("/korinbo-%1-").arg(::getuid()) + name;
 }
 
 std::unique_ptr<SingleInstance> SingleInstance::Claim(const std::filesystem::path& start_dir, std::string& holder) {
