@@ -43,7 +43,9 @@ constexpr std::string_view kUsage =
     "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
     "\n"
     "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
-    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n";
+    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n"
+    "site and category hold DIR while they run: they wait up to 10 s for another fetch, and end\n"
+    "with 1 while a korinbo window has DIR open.\n";
 
 struct Options {
   std::filesystem::path dir = ".";
