@@ -49,6 +49,13 @@ Parsed Parse(std::vector<std::string> args) {
   return parsed;
 }
 
+std::unique_ptr<Program> Started(const std::filesystem::path& dir) {
+  auto program = std::make_unique<Program>(dir, dir / "korinbo.ini");
+  program->window().SetMessageBoxHook([](MainWindow::BoxKind, const QString&, const QString&) {});
+  program->Start();
+  return program;
+}
+
 }  // namespace
 
 class StartOptionsTest : public QObject {
@@ -213,9 +220,8 @@ class StartOptionsTest : public QObject {
 
   void BringingForwardRestoresFromTheTrayAndToggleActsAsTheHotkey() {
     test::TempDir dir;
-    Program program(dir.path(), dir.path() / "korinbo.ini");
-    program.window().SetMessageBoxHook([](MainWindow::BoxKind, const QString&, const QString&) {});
-    program.Start();
+    const auto started = Started(dir.path());
+    Program& program = *started;
     QVERIFY(QTest::qWaitForWindowExposed(&program.window()));
     program.tray().HideToTray();
     program.BringForward();
@@ -238,9 +244,8 @@ class StartOptionsTest : public QObject {
   // The guide is no row: the list stays empty, and it goes once a site exists or a row comes.
   void TheGuideShowsInTheEmptyListWhileThereIsNoSite() {
     test::TempDir dir;
-    Program program(dir.path(), dir.path() / "korinbo.ini");
-    program.window().SetMessageBoxHook([](MainWindow::BoxKind, const QString&, const QString&) {});
-    program.Start();
+    const auto started = Started(dir.path());
+    Program& program = *started;
     QVERIFY(QTest::qWaitForWindowExposed(&program.window()));
     QTreeWidget* list = program.window().headline_list();
     auto* guide = list->viewport()->findChild<SiteFolderGuide*>();
