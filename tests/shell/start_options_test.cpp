@@ -142,7 +142,7 @@ class StartOptionsTest : public QObject {
     QCOMPARE(UserSettingsFile(), SettingsFilePath());
   }
 
-  void PortalTriggersNameTheKeysAsTheShortcutsSpecificationDoes() {
+  void PortalTriggersNameModifiersAndXkbKeys() {
     const std::pair<int, const char*> cases[] = {
         {kShortCutCtrl | kShortCutAlt | 'K', "CTRL+ALT+k"},
         {kShortCutShift | 0x70, "SHIFT+F1"},
