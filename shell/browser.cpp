@@ -1,5 +1,10 @@
 #include "browser.h"
 
+#include <glib.h>
+
+#include <memory>
+
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QProcess>
@@ -26,11 +31,46 @@ class ExecutableFilter : public QSortFilterProxyModel {
   }
 };
 
+struct StringVectorFree {
+  void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+struct ErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+
+// GLib's split of a command line: the shell's quoting and escapes, and nothing expanded.
+std::optional<QStringList> SplitCommandLine(const QString& command) {
+  const QByteArray utf8 = command.toUtf8();
+  int count = 0;
+  gchar** words = nullptr;
+  GError* error = nullptr;
+  const bool parsed = g_shell_parse_argv(utf8.constData(), &count, &words, &error);
+  const std::unique_ptr<gchar*, StringVectorFree> owned_words(words);
+  const std::unique_ptr<GError, ErrorFree> owned_error(error);
+  if (!parsed) return std::nullopt;
+  QStringList split;
+  for (int i = 0; i < count; ++i) split << QString::fromUtf8(words[i]);
+  return split;
+}
+
 }  // namespace
 
-bool StartBrowser(const QString& program, const QString& link, const QString& working_directory) {
-  if (program.isEmpty()) return false;
-  return QProcess::startDetached(program, QStringList{link}, working_directory);
+std::optional<BrowserCommand> BrowserCommandFor(const QString& exec_name, const QString& link,
+                                                const QString& working_directory) {
+  if (exec_name.isEmpty()) return std::nullopt;
+  const QFileInfo whole(QDir(working_directory), exec_name);
+  if (whole.isFile()) return BrowserCommand{whole.filePath(), QStringList{link}};
+  std::optional<QStringList> words = SplitCommandLine(exec_name);
+  if (!words || words->isEmpty()) return std::nullopt;
+  BrowserCommand command{words->takeFirst(), *words};
+  command.arguments << link;
+  return command;
+}
+
+bool StartBrowser(const QString& exec_name, const QString& link, const QString& working_directory) {
+  const std::optional<BrowserCommand> command = BrowserCommandFor(exec_name, link, working_directory);
+  if (!command || command->program.isEmpty()) return false;
+  return QProcess::startDetached(command->program, command->arguments, working_directory);
 }
 
 QUrl LinkUrl(const QString& link) { return QUrl(link, QUrl::TolerantMode); }

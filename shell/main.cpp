@@ -8,6 +8,7 @@
 
 #include "program.h"
 #include "qt_text.h"
+#include "qt_translations.h"
 #include "single_instance.h"
 #include "start_options.h"
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
                  korinbo::kStartUsage);
     return 2;
   }
+  korinbo::InstallQtTranslations(app);
   // The tray icon keeps the program alive while the window is hidden; only closing ends it.
   QApplication::setQuitOnLastWindowClosed(false);
 

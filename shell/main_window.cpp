@@ -12,6 +12,7 @@
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -24,6 +25,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QWindow>
 
 #include "browser.h"
@@ -107,6 +109,97 @@ class EventHook : public QObject {
  private:
   std::function<bool(QObject*, QEvent*)> hook_;
 };
+
+// The font dialog lists only the faces the system has, so a face known by another name (the
+// substituted "ＭＳ Ｐゴシック") is offered as the face that draws it, and confirming that face keeps
+// the name.
+std::optional<QFont> AskForFont(QWidget* parent, const QFont& initial) {
+  QFont shown = initial;
+  const QString drawn_by = QFontInfo(initial).family();
+  shown.setFamilies({drawn_by});
+  bool ok = false;
+#ifdef Q_OS_WIN
+  const QFontDialog::FontDialogOptions options;
+#else
+  // Qt's own dialog, which speaks the language of the translations the program loaded.
+  const QFontDialog::FontDialogOptions options = QFontDialog::DontUseNativeDialog;
+#endif
+  QFont chosen = QFontDialog::getFont(&ok, shown, parent, QString(), options);
+  if (!ok) return std::nullopt;
+  if (chosen.family() == drawn_by) chosen.setFamilies({initial.family()});
+  return chosen;
+}
+
+// The status bar after a fetch stopped with Esc, since its title reads as that of a complete one.
+QString StoppedFetchText(const HeadlineFetch::DownloadReport& report) {
+  const QString received =
+      report.site_count > 0
+          ? QStringLiteral("%1/%2").arg(report.sites_received).arg(report.site_count) + Ui("サイト受信")
+          : QString::number(report.bytes_received) + Ui("バイト受信");
+  return Ui("中断しました（") + received + Ui("）");
+}
+
+// A node named by the texts from its root down, each with its place among the siblings of equal
+// text, so that it can be found again in a tree built anew.
+using NodePath = std::vector<std::pair<std::string, int>>;
+
+NodePath PathOf(QTreeWidgetItem* item) {
+  NodePath path;
+  for (; item != nullptr; item = item->parent()) {
+    const QTreeWidgetItem* parent =
+        item->parent() != nullptr ? item->parent() : item->treeWidget()->invisibleRootItem();
+    const std::string text = MainWindow::ItemText(item);
+    int equal_before = 0;
+    for (int i = 0, at = parent->indexOfChild(item); i < at; ++i) {
+      if (MainWindow::ItemText(parent->child(i)) == text) ++equal_before;
+    }
+    path.emplace_back(text, equal_before);
+  }
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+QTreeWidgetItem* ItemAt(const QTreeWidget& tree, const NodePath& path) {
+  QTreeWidgetItem* item = tree.invisibleRootItem();
+  for (const auto& [text, equal_before] : path) {
+    QTreeWidgetItem* found = nullptr;
+    for (int i = 0, left = equal_before; i < item->childCount() && found == nullptr; ++i) {
+      if (MainWindow::ItemText(item->child(i)) == text && left-- == 0) found = item->child(i);
+    }
+    if (found == nullptr) return nullptr;
+    item = found;
+  }
+  return item;
+}
+
+// What the user made of the tree: the open nodes and the selected one.
+struct TreeState {
+  std::vector<NodePath> expanded;
+  std::optional<NodePath> selected;
+};
+
+TreeState StateOf(QTreeWidget& tree) {
+  TreeState state;
+  for (QTreeWidgetItemIterator it(&tree); *it != nullptr; ++it) {
+    if ((*it)->isExpanded()) state.expanded.push_back(PathOf(*it));
+  }
+  if (QTreeWidgetItem* selected = tree.selectedItems().value(0)) state.selected = PathOf(selected);
+  return state;
+}
+
+void Restore(QTreeWidget& tree, const TreeState& state) {
+  tree.collapseAll();
+  for (const NodePath& path : state.expanded) {
+    if (QTreeWidgetItem* item = ItemAt(tree, path)) item->setExpanded(true);
+  }
+  QTreeWidgetItem* selected = state.selected ? ItemAt(tree, *state.selected) : nullptr;
+  tree.setCurrentItem(selected);
+  if (selected == nullptr) {
+    tree.clearSelection();
+    return;
+  }
+  tree.scrollToItem(selected);
+}
 
 SiteTree SiteTreeWithoutFavourites(const std::filesystem::path& start_dir, std::string_view last_news) {
   SiteTree tree;
@@ -372,11 +465,7 @@ void MainWindow::Shutdown() {
     ShowError(error.what());
     return;
   }
-  try {
-    SaveFavourites();
-  } catch (const std::exception& error) {
-    ShowError(error.what());
-  }
+  WriteFavourites();
 }
 
 void MainWindow::Reload() {
@@ -398,14 +487,8 @@ void MainWindow::UseDefaultBrowser() {
 }
 
 void MainWindow::ChooseFont() {
-  std::optional<QFont> chosen;
-  if (font_dialog_hook_) {
-    chosen = font_dialog_hook_(font_dialog_font_);
-  } else {
-    bool ok = false;
-    const QFont font = QFontDialog::getFont(&ok, font_dialog_font_, this);
-    if (ok) chosen = font;
-  }
+  const std::optional<QFont> chosen =
+      font_dialog_hook_ ? font_dialog_hook_(font_dialog_font_) : AskForFont(this, font_dialog_font_);
   if (!chosen) return;
   font_dialog_font_ = *chosen;
   settings_.FontName = ToSjis(chosen->family());
@@ -460,6 +543,9 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   // Input that queued up while the fetch ran is dropped as well.
   QCoreApplication::processEvents();
   blocker_.reset();
+  if (const HeadlineFetch::DownloadReport& report = fetch_.last_download(); report.stopped) {
+    status_->setText(StoppedFetchText(report));
+  }
   if (rebuild_after_fetch_) {
     rebuild_after_fetch_ = false;
     RebuildSiteTree();
@@ -510,7 +596,12 @@ void MainWindow::RebuildSiteTree() {
     ShowError(error.what());
     model = SiteTreeWithoutFavourites(start_dir_, settings_.LastNews);
   }
+  // The LastNews rule opens the tree at start-up; later builds keep what the user made of it.
+  const std::optional<TreeState> kept =
+      tree_built_ ? std::optional<TreeState>(StateOf(*tree_)) : std::nullopt;
   FillTree(model);
+  if (kept) Restore(*tree_, *kept);
+  tree_built_ = true;
 }
 
 void MainWindow::FillTree(const SiteTree& model) {
@@ -548,11 +639,23 @@ void MainWindow::AddFavourite() {
   QTreeWidgetItem* favourites = tree_->topLevelItem(0);
   if (node == nullptr || favourites == nullptr || ItemLevel(node) != 1) return;
   favourites->addChild(NewTreeItem(ItemText(node->parent()) + '_' + ItemText(node)));
+  WriteFavourites();
 }
 
 void MainWindow::RemoveFavourite() {
   QTreeWidgetItem* node = SelectedItem();
+  if (node == nullptr) return;
+  const bool favourite = node->parent() != nullptr && node->parent() == tree_->topLevelItem(0);
   delete node;
+  if (favourite) WriteFavourites();
+}
+
+void MainWindow::WriteFavourites() {
+  try {
+    SaveFavourites();
+  } catch (const std::exception& error) {
+    ShowError(error.what());
+  }
 }
 
 void MainWindow::SaveFavourites() {

@@ -63,12 +63,16 @@ class MainWindow : public QMainWindow, public FetchWindow {
   void FetchCategoryCommand();
   void OpenSelectedHeadline();
 
-  // The site tree and its favourites.
+  // The site tree and its favourites. A rebuild keeps the open nodes and the selected one, matched
+  // by their texts; the first one opens the tree at LastNews instead.
   void RebuildSiteTree();
   void AddFavourite();
   void RemoveFavourite();
   // Throws FileError when the favourites file cannot be written.
   void SaveFavourites();
+  // SaveFavourites with its error in the error box: at shutdown, and whenever a favourite is added
+  // or removed, so that the next rebuild of the tree shows the favourites as the user left them.
+  void WriteFavourites();
   // The tree's context menus: the right button selects the node under the pointer (viewport
   // coordinates) and pops up the category or the site menu.
   void TreeMouseDown(Qt::MouseButton button, const QPoint& pos);
@@ -199,6 +203,7 @@ class MainWindow : public QMainWindow, public FetchWindow {
   // Only a favourites file that was read may be replaced at shutdown: one that could not be read
   // (or a tree never built) would otherwise be overwritten with an empty list.
   bool favourites_loaded_ = false;
+  bool tree_built_ = false;  // the first build opens the tree by LastNews, later ones as it was
   bool shut_down_ = false;
 
   std::function<void()> register_hotkey_;

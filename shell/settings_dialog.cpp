@@ -1,5 +1,7 @@
 #include "settings_dialog.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -75,6 +77,12 @@ SettingsDialog::SettingsDialog(Settings& settings, std::function<void()> hide_ma
   radio_button5_ = Make<QRadioButton>(group_box3_, "RadioButton5",
                                       U("閉じる→タスクトレイに常駐、最小化→最小化"), 16, 56, 257, 33);
 
+  // Captions keep their places but get the room their text needs in the fonts at hand.
+  for (QLabel* label : findChildren<QLabel*>()) label->resize(label->size().expandedTo(label->sizeHint()));
+  for (QRadioButton* button : findChildren<QRadioButton*>()) {
+    button->resize(std::max(button->width(), button->sizeHint().width()), button->height());
+  }
+
   QWidget::setTabOrder(button1_, button2_);
   QWidget::setTabOrder(button2_, edit1_);
   QWidget::setTabOrder(edit1_, radio_button1_);
@@ -134,10 +142,11 @@ void SettingsDialog::FormCreate() {
   } else if (settings_.TaskWay == "Stop") {
     radio_button5_->setChecked(true);
   }
-  // Shown so that OK keeps the server the user has; an empty field would clear it.
-  edit1_->setText(ToQString(settings_.ProxyName));
+  // Shown so that OK keeps the server the user has; an empty field would clear it. "False", the
+  // value before any server was set, is no server: the field stays empty and OK stores it so.
+  proxy_original_ = settings_.ProxyName == "False" ? std::string() : settings_.ProxyName;
+  edit1_->setText(ToQString(proxy_original_));
   proxy_shown_ = edit1_->text();
-  proxy_original_ = settings_.ProxyName;
 }
 
 void SettingsDialog::N10Click() {

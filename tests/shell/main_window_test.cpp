@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -190,8 +192,9 @@ class MainWindowTest : public QObject {
     dir_->Write("favolite.txt", Sjis("経済_日経\r\n"));
     dir_->Write("blocker", "a file, so no folder can be made here");
     auto window = Show(dir_->path() / "blocker" / "korinbo.ini");
-    window->site_tree()->setCurrentItem(window->site_tree()->topLevelItem(1)->child(0));
-    window->AddFavourite();
+    // The tree's favourites now differ from the file's (a favourite gone without a write): shutdown
+    // would write them.
+    delete window->site_tree()->topLevelItem(0)->child(0);
     window.reset();
     QCOMPARE(boxes_.size(), std::size_t{1});
     QCOMPARE(boxes_[0].kind, MainWindow::BoxKind::kError);
@@ -228,9 +231,8 @@ class MainWindowTest : public QObject {
     auto window = Show();
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    // A favourite that only the tree holds: a rebuild would drop it.
-    window->site_tree()->setCurrentItem(window->site_tree()->topLevelItem(1)->child(0));
-    window->AddFavourite();
+    // A site that only a rebuild would show.
+    dir_->Write("newsurl/経済_日経.txt", "url=http://127.0.0.1:9/\r\n");
     QAction* topmost = FindAction(*window, U("最前面表示"));
 
     QTest::keyClick(window->site_tree(), Qt::Key_A, Qt::ControlModifier);
@@ -239,7 +241,7 @@ class MainWindowTest : public QObject {
     QVERIFY(topmost->isChecked());
     QCOMPARE(window->settings().AlwaysTop, std::string("True"));
     QVERIFY(window->isVisible());
-    QCOMPARE(window->site_tree()->topLevelItem(0)->childCount(), 1);
+    QCOMPARE(window->site_tree()->topLevelItemCount(), 2);
 
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
@@ -249,7 +251,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!topmost->isChecked());
     QCOMPARE(window->settings().AlwaysTop, std::string("False"));
     QVERIFY(window->isVisible());
-    QCOMPARE(window->site_tree()->topLevelItem(0)->childCount(), 1);
+    QCOMPARE(window->site_tree()->topLevelItemCount(), 2);
   }
 
   void TitleBarCloseMayBeTakenOverButTheMenuAlwaysCloses() {
@@ -373,6 +375,58 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->settings().FontSize, 15);
   }
 
+  void ConfirmingTheFontDialogUnchangedKeepsTheStartFont() {
+    auto window = Show();
+    const QString drawn_before = QFontInfo(window->site_tree()->font()).family();
+    window->SetFontDialogHook([](const QFont& initial) { return std::optional<QFont>(initial); });
+    window->ChooseFont();
+    QCOMPARE(window->settings().FontName, Sjis("ＭＳ Ｐゴシック"));
+    QCOMPARE(window->settings().FontSize, 9);
+    for (const QWidget* pane :
+         {static_cast<QWidget*>(window->site_tree()), static_cast<QWidget*>(window->headline_list())}) {
+      QCOMPARE(pane->font().family(), U("ＭＳ Ｐゴシック"));
+      QCOMPARE(pane->font().pointSize(), 9);
+      QCOMPARE(QFontInfo(pane->font()).family(), drawn_before);
+    }
+  }
+
+  // The real dialog: it lists only installed faces, so the start font shows as the face drawing it.
+  void TheFontDialogShowsTheStartFontAsTheFaceThatDrawsIt() {
+    auto window = Show();
+    const QString japanese_face = QFontInfo(QFont(U("ＭＳ Ｐゴシック"))).family();
+    QVERIFY2(QFontDatabase::writingSystems(japanese_face).contains(QFontDatabase::Japanese),
+             qPrintable(japanese_face));
+    std::vector<QFont> shown;
+    auto confirm_with = [&](std::optional<QFont> change) {
+      QTimer::singleShot(0, window.get(), [&shown, change] {
+        auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        shown.push_back(dialog->currentFont());
+        if (change) dialog->setCurrentFont(*change);
+        dialog->accept();
+      });
+      window->ChooseFont();
+    };
+
+    confirm_with(std::nullopt);
+    QCOMPARE(shown.size(), std::size_t{1});
+    QCOMPARE(shown[0].family(), japanese_face);
+    QCOMPARE(shown[0].pointSize(), 9);
+    QCOMPARE(window->settings().FontName, Sjis("ＭＳ Ｐゴシック"));
+    QCOMPARE(window->settings().FontSize, 9);
+    QCOMPARE(window->site_tree()->font().family(), U("ＭＳ Ｐゴシック"));
+
+    // Another face is stored by its own name and is where the dialog starts next time.
+    confirm_with(QFont(U("DejaVu Sans"), 11));
+    QCOMPARE(window->settings().FontName, std::string("DejaVu Sans"));
+    QCOMPARE(window->settings().FontSize, 11);
+    confirm_with(std::nullopt);
+    QCOMPARE(shown.size(), std::size_t{3});
+    QCOMPARE(shown[2].family(), U("DejaVu Sans"));
+    QCOMPARE(shown[2].pointSize(), 11);
+    QCOMPARE(window->settings().FontName, std::string("DejaVu Sans"));
+  }
+
   void JapaneseFacesAreSubstituted() {
     auto window = Open();
     const QStringList families = QFontDatabase::families();
@@ -401,12 +455,18 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->RowIcon(first), -1);
   }
 
-  void OpeningStartsTheChosenBrowserWithTheLinkAsOneArgument() {
+  // A browser program that writes its working directory and its arguments to its own name + ".args".
+  std::filesystem::path RecordingBrowser(const std::filesystem::path& name) {
     const auto script =
-        dir_->Write("browser.sh",
+        dir_->Write(name,
                     "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '<%s>\\n' \"$a\"; done; } > \"$0.part\"\n"
                     "mv \"$0.part\" \"$0.args\"\n");
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    return script;
+  }
+
+  void OpeningStartsTheChosenBrowserWithTheLinkAsOneArgument() {
+    const auto script = RecordingBrowser("browser.sh");
     Settings("[File]\r\nExecName=" + script.string() + "\r\n");
     auto window = Show();
     const std::string link = "http://news.example/a b\"c'd;touch pwned;$(touch pwned2)`touch pwned3`";
@@ -420,6 +480,40 @@ class MainWindowTest : public QObject {
     QCOMPARE(File(args), dir_->path().string() + "\n<" + link + ">\n");
     for (const char* name : {"pwned", "pwned2", "pwned3"})
       QVERIFY(!std::filesystem::exists(dir_->path() / name));
+    QVERIFY(opened_.empty());
+  }
+
+  // "%D" stands for the start directory.
+  void EveryFormOfTheBrowserCommandStartsTheBrowser_data() {
+    QTest::addColumn<QString>("exec_name");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("arguments");  // as the program got them, each in <>
+    QTest::newRow("plain path") << U("%D/browser.sh") << U("browser.sh") << U("<%L>");
+    QTest::newRow("path with arguments")
+        << U("%D/browser.sh --new-tab") << U("browser.sh") << U("<--new-tab><%L>");
+    QTest::newRow("quoted path with a blank")
+        << U("\"%D/my browser/browser.sh\"") << U("my browser/browser.sh") << U("<%L>");
+    QTest::newRow("quoted path plus arguments")
+        << U("'%D/my browser/browser.sh' --new-tab -P \"a b\"") << U("my browser/browser.sh")
+        << U("<--new-tab><-P><a b><%L>");
+  }
+  void EveryFormOfTheBrowserCommandStartsTheBrowser() {
+    QFETCH(QString, exec_name);
+    QFETCH(QString, program);
+    QFETCH(QString, arguments);
+    RecordingBrowser("browser.sh");
+    RecordingBrowser("my browser/browser.sh");
+    auto window = Show();
+    const QString folder = PathToQString(dir_->path());
+    window->settings().ExecName = ToSjis(exec_name.replace(U("%D"), folder));
+    const std::string link = "http://news.example/a b;$HOME";
+    window->SelectRow(Row(*window, "見出し", link));
+    window->OpenSelectedHeadline();
+    const auto args = dir_->path() / PathFromQString(program + U(".args"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(args), 10000);
+    QString got = ToQString(File(args));
+    got.remove(u'\n');
+    QCOMPARE(got, folder + arguments.replace(U("%L"), ToQString(link)));
     QVERIFY(opened_.empty());
   }
 

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QtTest>
 
 #include <memory>
@@ -17,6 +19,7 @@
 #include "korinbo/codepage.h"
 #include "korinbo/settings.h"
 #include "korinbo/shortcut.h"
+#include "main_window.h"
 #include "settings_dialog.h"
 
 namespace korinbo {
@@ -53,6 +56,8 @@ class SettingsDialogTest : public QObject {
   }
 
  private slots:
+  // The program draws "ＭＳ Ｐゴシック" with a Japanese face where the system has none of that name.
+  void initTestCase() { InstallFontSubstitutes(); }
   void init() { settings_ = Settings(); }
 
   void Frame() {
@@ -117,13 +122,57 @@ class SettingsDialogTest : public QObject {
     auto* widget = dialog->findChild<QWidget*>(name);
     QVERIFY(widget != nullptr);
     QCOMPARE(widget->parentWidget()->objectName(), parent);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->pos(), geometry.topLeft());
+    // The label's text needs more room than that in the fonts Linux has; it grows as far as it asks.
+    if (name == QStringLiteral("Label2")) {
+      QVERIFY(widget->width() > geometry.width());
+      QCOMPARE(widget->size(), geometry.size().expandedTo(widget->sizeHint()));
+    } else {
+      QCOMPARE(widget->size(), geometry.size());
+    }
     QString text;
     if (auto* box = qobject_cast<QGroupBox*>(widget)) text = box->title();
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
     if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) text = edit->text();
     QCOMPARE(text, caption);
+  }
+
+  // Measured in the dialog's font as the program draws it: every caption has the room its text needs.
+  void CaptionsFitTheirText_data() {
+    QTest::addColumn<QString>("name");
+    for (const char* name : {"Label2", "RadioButton1", "RadioButton2", "RadioButton3", "RadioButton4",
+                             "RadioButton5", "Button1", "Button2"}) {
+      QTest::newRow(name) << QString::fromLatin1(name);
+    }
+  }
+  void CaptionsFitTheirText() {
+    QFETCH(QString, name);
+    auto dialog = Make();
+    auto* widget = dialog->findChild<QWidget*>(name);
+    QVERIFY(widget != nullptr);
+    const QFontMetrics metrics(widget->font());
+    QString text;
+    QRect room;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+      text = label->text();
+      room = label->contentsRect();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      text = button->text();
+      QStyleOptionButton option;
+      option.initFrom(button);
+      option.text = text;
+      const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
+      room = button->style()->subElementRect(
+          radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents, &option, button);
+    }
+    QVERIFY(!text.isEmpty());
+    QVERIFY2(
+        metrics.horizontalAdvance(text) <= room.width(),
+        qPrintable(QStringLiteral("%1 wide in %2").arg(metrics.horizontalAdvance(text)).arg(room.width())));
+    QVERIFY2(metrics.height() <= room.height(),
+             qPrintable(QStringLiteral("%1 high in %2").arg(metrics.height()).arg(room.height())));
+    QVERIFY(widget->parentWidget()->rect().contains(widget->geometry()));
   }
 
   // The focus chain runs Button1, Button2, then through the boxes in order, and round again.
@@ -329,7 +378,6 @@ class SettingsDialogTest : public QObject {
                                      << QStringLiteral("proxy.example:8080");
     QTest::newRow("Shift_JIS") << QByteArray::fromStdString(Sjis("社内プロキシ:8080"))
                                << U("社内プロキシ:8080");
-    QTest::newRow("default False") << QByteArray("False") << QStringLiteral("False");
     QTest::newRow("empty") << QByteArray() << QString();
     QTest::newRow("not Shift_JIS") << QByteArray("host\x81:80") << QString();
   }
@@ -345,6 +393,29 @@ class SettingsDialogTest : public QObject {
     dialog->N10Click();
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
     QCOMPARE(QByteArray::fromStdString(settings_.ProxyName), stored);
+  }
+
+  // "False", the value before any server was set, is shown as no server, and OK stores none.
+  void DefaultProxyNameShowsNoServer_data() {
+    QTest::addColumn<QByteArray>("use_proxy");
+    QTest::newRow("DIRECT") << QByteArray("DIRECT");
+    QTest::newRow("PROXY") << QByteArray("PROXY");
+  }
+  void DefaultProxyNameShowsNoServer() {
+    QFETCH(QByteArray, use_proxy);
+    settings_.UseProxy = use_proxy.toStdString();
+    settings_.ProxyName = "False";
+    auto dialog = Opened();
+    QCOMPARE(dialog->edit1()->text(), QString());
+    QTest::mouseClick(dialog->radio_button3(), Qt::LeftButton);
+    QTest::mouseClick(dialog->button1(), Qt::LeftButton);
+    QCOMPARE(settings_.UseProxy, std::string("PROXY"));
+    QCOMPARE(settings_.ProxyName, std::string());
+
+    dialog->N10Click();
+    dialog->edit1()->insert(QStringLiteral("proxy.example:8080"));
+    QTest::mouseClick(dialog->button1(), Qt::LeftButton);
+    QCOMPARE(settings_.ProxyName, std::string("proxy.example:8080"));
   }
 
   void HotkeyShownAndStoredAgain() {

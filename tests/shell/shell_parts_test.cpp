@@ -169,6 +169,68 @@ class ShellPartsTest : public QObject {
     QVERIFY(OffersAsBrowser(QFileInfo(PathToQString(dir.path() / "bin"))));
   }
 
+  // "%D" stands for a folder holding the programs "run" and "my browser/run".
+  void BrowserCommandFromExecName_data() {
+    QTest::addColumn<QString>("exec_name");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QStringList>("command");  // program and arguments; empty: nothing starts
+    const QString link = U("http://news.example/1.html");
+    auto row = [&](const char* name, const char* exec_name, QStringList command, const QString& row_link) {
+      QTest::newRow(name) << U(exec_name) << row_link << command;
+    };
+    // The four forms.
+    row("plain path", "%D/run", {U("%D/run"), link}, link);
+    row("path with arguments", "/usr/bin/firefox --new-tab", {U("/usr/bin/firefox"), U("--new-tab"), link},
+        link);
+    row("quoted path with a blank", "\"%D/my browser/run\"", {U("%D/my browser/run"), link}, link);
+    row("quoted path plus arguments", "'%D/my browser/run' --new-tab -P \"a b\"",
+        {U("%D/my browser/run"), U("--new-tab"), U("-P"), U("a b"), link}, link);
+    // An existing file is taken whole; anything else is split.
+    row("existing path with a blank", "%D/my browser/run", {U("%D/my browser/run"), link}, link);
+    row("missing path with a blank", "/opt/no such/run", {U("/opt/no"), U("such/run"), link}, link);
+    row("relative to the working directory", "run", {U("%D/run"), link}, link);
+    row("a program on the PATH", "firefox", {U("firefox"), link}, link);
+    row("escaped blank", "%D/my\\ browser/run -x", {U("%D/my browser/run"), U("-x"), link}, link);
+    row("blanks around", "  /usr/bin/firefox\t--new-tab  ", {U("/usr/bin/firefox"), U("--new-tab"), link},
+        link);
+    row("empty words", "prog \"\" ''", {U("prog"), QString(), QString(), link}, link);
+    row("nothing expanded", "prog $HOME ~ * \"$(id)\" `id`",
+        {U("prog"), U("$HOME"), U("~"), U("*"), U("$(id)"), U("`id`"), link}, link);
+    row("escapes inside double quotes", "prog \"a\\\"b\\$c\\x\" 'd\\e'",
+        {U("prog"), U("a\"b$c\\x"), U("d\\e"), link}, link);
+    row("comment", "prog --x # the usual one", {U("prog"), U("--x"), link}, link);
+    // Nothing to start.
+    row("unbalanced double quote", "\"%D/my browser/run --x", {}, link);
+    row("unbalanced single quote", "prog 'a", {}, link);
+    row("backslash at the end", "prog a\\", {}, link);
+    row("only blanks", "   ", {}, link);
+    row("empty", "", {}, link);
+    // The link is one argument as it is, whatever it holds.
+    const QString odd = U("http://x.example/a b\"c'd;touch p;$(touch q)`touch r`\\ #e");
+    row("odd link, whole program", "%D/run", {U("%D/run"), odd}, odd);
+    row("odd link, split command", "prog --x", {U("prog"), U("--x"), odd}, odd);
+    row("empty link", "prog", {U("prog"), QString()}, QString());
+  }
+  void BrowserCommandFromExecName() {
+    QFETCH(QString, exec_name);
+    QFETCH(QString, link);
+    QFETCH(QStringList, command);
+    test::TempDir dir;
+    dir.Write("run", "#!/bin/sh\n");
+    dir.Write("my browser/run", "#!/bin/sh\n");
+    const QString folder = PathToQString(dir.path());
+    exec_name.replace(U("%D"), folder);
+    for (QString& part : command) part.replace(U("%D"), folder);
+    const std::optional<BrowserCommand> made = BrowserCommandFor(exec_name, link, folder);
+    if (command.isEmpty()) {
+      QVERIFY2(!made, qPrintable(made ? made->program : QString()));
+      QVERIFY(!StartBrowser(exec_name, link, folder));
+      return;
+    }
+    QVERIFY(made);
+    QCOMPARE(QStringList{made->program} + made->arguments, command);
+  }
+
   void BlockerSwallowsInputAndNotesEscape() {
     InputRecorder widget;
     auto* action = new QAction(&widget);

@@ -1,5 +1,5 @@
 // The window's site tree: built from a site folder and the favourites file, its context menus,
-// and the favourites kept until shutdown.
+// the favourites written as they change, and the open nodes kept across rebuilds.
 #include <QAction>
 #include <QMenu>
 #include <QTreeWidget>
@@ -279,7 +279,7 @@ class SiteTreeWindowTest : public QObject {
     QVERIFY(!window->site_menu()->isVisible());
   }
 
-  void AddingTwiceGivesTwoEntriesUntilTheNextRebuild() {
+  void AddingTwiceGivesTwoEntriesThatARebuildKeeps() {
     StartDir dir;
     dir.Site("国内_毎日.txt");
     auto window = Show(dir);
@@ -287,8 +287,123 @@ class SiteTreeWindowTest : public QObject {
     window->AddFavourite();
     window->AddFavourite();
     QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日,国内_毎日]|国内[毎日]"));
+    QCOMPARE(dir.FavouritesFile(), Sjis("国内_毎日\r\n国内_毎日\r\n"));
     window->Reload();
-    QCOMPARE(Render(window->site_tree()), U("お気に入り[]|国内[毎日]"));
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日,国内_毎日]|国内[毎日]"));
+  }
+
+  // Back from the tray or the settings dialog, the tree is built anew from the files.
+  void FavouritesAddedOrRemovedSurviveAShowing() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    dir.Site("経済_日経.txt");
+    dir.Favourites(Sjis("経済_日経\r\n"));
+    auto window = Show(dir);
+    window->site_tree()->expandAll();
+    RightClick(*window, Find(window->site_tree(), U("国内/毎日")));
+    window->site_menu()->actions().at(1)->trigger();
+    CloseMenus(*window);
+    window->hide();
+    window->RunShowing();
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[経済_日経,国内_毎日]|国内[毎日]|経済[日経]"));
+
+    window->site_tree()->expandAll();
+    RightClick(*window, Find(window->site_tree(), U("お気に入り/経済_日経")));
+    window->site_menu()->actions().at(2)->trigger();
+    CloseMenus(*window);
+    QCOMPARE(dir.FavouritesFile(), Sjis("国内_毎日\r\n"));
+    window->hide();
+    window->RunShowing();
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日]|国内[毎日]|経済[日経]"));
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  // The change stays in the tree, and shutdown tries again.
+  void AFavouriteThatCannotBeWrittenIsReportedAtOnce() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    auto window = Show(dir);
+    std::filesystem::create_directories(dir.path() / "favolite.txt" / "inside");
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内/毎日")));
+    window->AddFavourite();
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].contains(U("を作成できません")), qPrintable(boxes_[0]));
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[国内_毎日]|国内[毎日]"));
+    std::filesystem::remove_all(dir.path() / "favolite.txt");
+    window.reset();
+    QCOMPARE(dir.FavouritesFile(), Sjis("国内_毎日\r\n"));
+  }
+
+  // Removing a node that is no favourite changes nothing on disk.
+  void RemovingASiteNodeLeavesTheFavouritesFileAlone() {
+    StartDir dir;
+    dir.Site("国内_毎日.txt");
+    dir.Favourites(Sjis("経済_日経\r\n"));
+    auto window = Show(dir);
+    std::filesystem::remove(dir.path() / "favolite.txt");
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内/毎日")));
+    window->RemoveFavourite();
+    QCOMPARE(Render(window->site_tree()), U("お気に入り[経済_日経]|国内[]"));
+    QVERIFY(!std::filesystem::exists(dir.path() / "favolite.txt"));
+  }
+
+  void OpenCategoriesAndTheSelectionSurviveARebuild() {
+    StartDir dir;
+    for (const char* name : {"国内_毎日.txt", "国内_読売.txt", "経済_日経.txt", "スポーツ_報知.txt"})
+      dir.Site(name);
+    dir.Favourites(Sjis("国内_毎日\r\n国内_毎日\r\n"));
+    dir.Settings("[Form]\r\nLastNews=国内_読売.txt\r\n");
+    auto window = Show(dir);
+    QTreeWidget* tree = window->site_tree();
+    QVERIFY(Find(tree, U("国内"))->isExpanded());
+    Find(tree, U("国内"))->setExpanded(false);
+    Find(tree, U("経済"))->setExpanded(true);
+    Find(tree, U("お気に入り"))->setExpanded(true);
+    // The second of two equal favourites.
+    tree->setCurrentItem(Find(tree, U("お気に入り"))->child(1));
+    auto open_roots = [tree] {
+      QStringList open;
+      for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        if (tree->topLevelItem(i)->isExpanded()) open << tree->topLevelItem(i)->text(0);
+      }
+      return open;
+    };
+    const QStringList expected{U("お気に入り"), U("経済")};
+    QCOMPARE(open_roots(), expected);
+
+    window->Reload();
+    QCOMPARE(open_roots(), expected);
+    QCOMPARE(tree->selectedItems().value(0), Find(tree, U("お気に入り"))->child(1));
+
+    tree->setCurrentItem(Find(tree, U("経済/日経")));
+    window->hide();
+    window->RunShowing();
+    QCOMPARE(open_roots(), expected);
+    QCOMPARE(tree->selectedItems().value(0), Find(tree, U("経済/日経")));
+
+    // A selected site whose file is gone leaves nothing selected; the open categories stay open.
+    std::filesystem::remove(dir.path() / "newsurl" / "経済_日経.txt");
+    dir.Site("経済_日銀.txt");
+    window->Reload();
+    QCOMPARE(open_roots(), expected);
+    QVERIFY(tree->selectedItems().isEmpty());
+    QCOMPARE(window->SelectedNode(), static_cast<FetchWindow::Node>(nullptr));
+  }
+
+  // Two nodes "b": the site under the category "a", and the child the site "a" gained.
+  void NodesOfEqualTextAreToldApartByTheirPath() {
+    StartDir dir;
+    dir.Site("a_a.txt");
+    dir.Site("a_b.txt");
+    auto window = Show(dir);
+    QTreeWidget* tree = window->site_tree();
+    QCOMPARE(Render(tree), U("お気に入り[]|a[a[b],b]"));
+    tree->expandAll();
+    tree->setCurrentItem(Find(tree, U("a/a"))->child(0));
+    window->Reload();
+    QTreeWidgetItem* inner = Find(tree, U("a/a"));
+    QVERIFY(inner->isExpanded());
+    QCOMPARE(tree->selectedItems().value(0), inner->child(0));
   }
 
   void AddingFromTheSiteMenuIsSavedAtShutdown() {

@@ -1,11 +1,13 @@
 // Fetching into the window from a loopback server: the tree's bindings and menus start the fetch,
-// the list, title and status bar show it, message and error boxes report it, and Esc stops it.
+// the list, title and status bar show it, message and error boxes report it, and Esc stops it (and
+// the status bar says so).
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -310,10 +312,63 @@ class WindowFetchTest : public QObject {
     QCOMPARE(window->windowTitle(), U("毎日 取得完了（0個）"));
     QVERIFY(std::filesystem::exists(dir_->path() / "getdata.txt"));
     QVERIFY(boxes_.empty());
+    QCOMPARE(window->status_text(), U("中断しました（0バイト受信）"));
 
     // Input reaches the window again after the fetch.
     QTest::keyClick(window->site_tree(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(window->status_text(), U("最前面ON"));
+  }
+
+  void EscSaysInTheStatusBarHowManyBytesArrived() {
+    const std::string page = Page(20);
+    Response trickle = Response::Text(page);
+    trickle.fault = httpd::Fault::kTrickle;
+    trickle.trickle_interval = std::chrono::milliseconds(5);
+    server_->Route("/t.html", trickle);
+    Site("国内", "毎日", server_->Url("/t.html"));
+    auto window = Show();
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内"), U("毎日")));
+    // Some bytes have arrived by then, not all: one comes every 5 ms.
+    QTimer::singleShot(400, window.get(),
+                       [&window] { QTest::keyClick(window->site_tree(), Qt::Key_Escape); });
+    window->FetchSelectedSiteCommand();
+    const QRegularExpressionMatch stopped =
+        QRegularExpression(U("^中断しました（(\\d+)バイト受信）$")).match(window->status_text());
+    QVERIFY2(stopped.hasMatch(), qPrintable(window->status_text()));
+    const qsizetype bytes = stopped.captured(1).toLongLong();
+    QVERIFY2(bytes > 0 && bytes < static_cast<qsizetype>(page.size()), qPrintable(stopped.captured(1)));
+    QCOMPARE(static_cast<std::size_t>(bytes), window->headline_fetch().last_download().bytes_received);
+  }
+
+  void EscSaysInTheStatusBarHowManySitesArrived() {
+    server_->Route("/m.html", Response::Text(Page(2)));
+    Response silent;
+    silent.fault = httpd::Fault::kNeverAnswer;
+    server_->Route("/never.html", silent);
+    Site("国内", "毎日", server_->Url("/m.html"));
+    Site("国内", "読売", server_->Url("/never.html"));
+    auto window = Show();
+    window->headline_fetch().SetDownloadLimits(std::chrono::seconds(60), std::chrono::seconds(60));
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内"), QString()));
+    // Esc once the second site's header row is listed, that is while its page downloads.
+    QTimer esc;
+    connect(&esc, &QTimer::timeout, window.get(), [&] {
+      if (!Captions(*window).contains(U("【読売】"))) return;
+      esc.stop();
+      QTest::keyClick(window->site_tree(), Qt::Key_Escape);
+    });
+    esc.start(20);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    window->FetchCategoryCommand();
+    QVERIFY2(elapsed.elapsed() < 30000, "the fetch waited for its time-out");
+    QCOMPARE(window->windowTitle(), U("全取得完了（2個）"));
+    QCOMPARE(window->status_text(), U("中断しました（1/2サイト受信）"));
+
+    // A fetch that runs to its end shows the header row's remark again.
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内"), U("毎日")));
+    window->FetchSelectedSiteCommand();
+    QCOMPARE(window->status_text(), U("元ページ"));
   }
 
   void ARebuildAskedForDuringAFetchWaitsForItsEnd() {

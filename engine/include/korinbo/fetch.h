@@ -76,6 +76,17 @@ class HeadlineFetch {
   const std::string& fetch_mode() const { return fetch_mode_; }
   int headline_counter() const { return headline_counter_; }
 
+  // What the downloads of the last fetch brought, so that a fetch the user stopped can say so.
+  struct DownloadReport {
+    bool stopped = false;  // WhileWaiting asked for the stop
+    // Sites whose download ended before the stop. A site whose turn came after it counts as not
+    // received, also when its download had run to its end by then.
+    int sites_received = 0;
+    int site_count = 0;              // the sites of the category; 0 for a single site
+    std::size_t bytes_received = 0;  // the pages' bytes, over every site
+  };
+  const DownloadReport& last_download() const { return download_report_; }
+
  private:
   enum class SiteOutcome { kEndedEarly, kCompleted };
   SiteOutcome FetchOneSite();
@@ -98,6 +109,7 @@ class HeadlineFetch {
     Downloader::TransferId id;
   };
   std::vector<std::optional<PendingDownload>> pending_;
+  DownloadReport download_report_;
 };
 
 // Steps of the site fetch.

@@ -123,6 +123,7 @@ void HeadlineFetch::SetDownloadLimits(std::chrono::milliseconds connect_timeout,
 }
 
 bool HeadlineFetch::FetchSelectedSite() {
+  if (fetch_mode_ == "single") download_report_ = {};
   try {
     // A category fetch runs its sites from this loop; each site starts after the previous one ended.
     for (;;) {
@@ -154,12 +155,14 @@ bool HeadlineFetch::FetchSelectedSite() {
 }
 
 bool HeadlineFetch::FetchCategory() {
+  download_report_ = {};
   window_.ClearList();
   headline_counter_ = 0;
   const FetchWindow::Node root = window_.SelectedNode();
   if (root == nullptr || window_.NodeLevel(root) != 0 || window_.ChildCount(root) == 0) return false;
   fetch_mode_ = "category";
   site_count_ = window_.ChildCount(root);
+  download_report_.site_count = site_count_;
   site_index_ = 0;
   category_node_ = root;
   if (concurrent_category_) StartCategoryDownloads();
@@ -198,7 +201,11 @@ void HeadlineFetch::EndCategory() {
 }
 
 std::string HeadlineFetch::DownloadFor(std::string_view page_url) {
-  const WhileWaiting while_waiting = [this] { return window_.WhileWaiting(); };
+  const WhileWaiting while_waiting = [this] {
+    if (!window_.WhileWaiting()) return false;
+    download_report_.stopped = true;
+    return true;
+  };
   if (fetch_mode_ == "category" && static_cast<std::size_t>(site_index_) < pending_.size()) {
     auto& pending = pending_[static_cast<std::size_t>(site_index_)];
     if (pending) {
@@ -256,6 +263,8 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   static const std::string kConverting = Sjis("変換中...");
   window_.SetTitle(kConnecting);
   std::string page = DownloadFor(page_url);
+  if (!download_report_.stopped) ++download_report_.sites_received;
+  download_report_.bytes_received += page.size();
   page = ConvertByEncode(NormaliseLineEnds(page), site->encode);
   window_.SetTitle(kConverting);
   page = CutHeadlineArea(page, site->str_start, site->str_end);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <unordered_map>
 
 #include "korinbo/codepage.h"
 #include "korinbo/file_io.h"
@@ -89,12 +90,13 @@ std::vector<std::string> ListSiteFiles(const std::filesystem::path& site_folder)
   return names;
 }
 
-SiteTreeNode* AddSiteToTree(SiteTree& tree, std::string_view site_file_name) {
-  const std::string_view base_name = site_file_name.substr(0, site_file_name.size() - kSiteFileSuffix.size());
-  const SiteFileName split = SplitSiteFileName(base_name);
+namespace {
 
-  // Every node present before the visit is visited at its position in tree order; a child added
-  // during the visit takes a position too and pushes the later nodes one further back.
+// The matching rule by its definition: the nodes in tree order are visited at positions 0 to N-1,
+// N the count before the visit, each position taken by the node there at the moment; a child added
+// during the visit takes a position too and pushes the later nodes one further back.
+template <typename OnAdded>
+SiteTreeNode* AddSiteByVisit(SiteTree& tree, const SiteFileName& split, OnAdded&& on_added) {
   std::vector<SiteTreeNode*> order = tree.InTreeOrder();
   const std::size_t visited_positions = order.size();
   SiteTreeNode* added = nullptr;
@@ -103,10 +105,65 @@ SiteTreeNode* AddSiteToTree(SiteTree& tree, std::string_view site_file_name) {
     if (node->text != split.category) continue;
     const std::size_t child_position = position + SubtreeSize(node);
     added = node->AddChild(split.site);
+    on_added(added);
     order.insert(order.begin() + static_cast<std::ptrdiff_t>(child_position), added);
   }
-  if (added == nullptr) added = tree.AddRoot(split.category)->AddChild(split.site);
+  if (added == nullptr) {
+    SiteTreeNode* root = tree.AddRoot(split.category);
+    on_added(root);
+    added = root->AddChild(split.site);
+    on_added(added);
+  }
   return added;
+}
+
+SiteFileName SplitFileName(std::string_view site_file_name) {
+  return SplitSiteFileName(site_file_name.substr(0, site_file_name.size() - kSiteFileSuffix.size()));
+}
+
+// Applies the matching rule for many files in time that grows with their number. Where at most
+// one node carries the category's text and the site is named otherwise (every usual folder), that
+// node is the only one visited that matches, and nothing added can match: the site goes to it, or
+// to a new root. Only other files walk the tree by the rule's definition.
+class SiteAdder {
+ public:
+  explicit SiteAdder(SiteTree& tree) : tree_(tree) {
+    for (SiteTreeNode* node : tree.InTreeOrder()) Count(node);
+  }
+
+  SiteTreeNode* Add(std::string_view site_file_name) {
+    const SiteFileName split = SplitFileName(site_file_name);
+    const auto found = by_text_.find(split.category);
+    const std::size_t matches = found == by_text_.end() ? 0 : found->second.count;
+    if (matches > 1 || split.site == split.category) {
+      return AddSiteByVisit(tree_, split, [this](SiteTreeNode* node) { Count(node); });
+    }
+    SiteTreeNode* parent = matches == 1 ? found->second.node : tree_.AddRoot(split.category);
+    if (matches == 0) Count(parent);
+    SiteTreeNode* added = parent->AddChild(split.site);
+    Count(added);
+    return added;
+  }
+
+ private:
+  struct Nodes {
+    std::size_t count = 0;
+    SiteTreeNode* node = nullptr;  // the node, while it is the only one
+  };
+  // The keys view the nodes' texts, which never change or move.
+  void Count(SiteTreeNode* node) {
+    Nodes& nodes = by_text_[node->text];
+    if (++nodes.count == 1) nodes.node = node;
+  }
+
+  SiteTree& tree_;
+  std::unordered_map<std::string_view, Nodes> by_text_;
+};
+
+}  // namespace
+
+SiteTreeNode* AddSiteToTree(SiteTree& tree, std::string_view site_file_name) {
+  return AddSiteByVisit(tree, SplitFileName(site_file_name), [](SiteTreeNode*) {});
 }
 
 SiteTree BuildSiteTree(const std::filesystem::path& start_dir, std::string_view last_news) {
@@ -120,8 +177,9 @@ SiteTree BuildSiteTree(const std::filesystem::path& start_dir, std::string_view 
 }
 
 void AddSiteFolderToTree(SiteTree& tree, const std::filesystem::path& start_dir, std::string_view last_news) {
+  SiteAdder adder(tree);
   for (const auto& name : ListSiteFiles(start_dir / std::string(kSiteFolderName))) {
-    AddSiteToTree(tree, name);
+    adder.Add(name);
     if (name == last_news) {
       // The tree's last node: with the names in ascending order, the site just added.
       SiteTreeNode* last = tree.roots.back().get();

@@ -385,6 +385,60 @@ TEST_F(Fetch, StoppingEndsTheDownloadAndTheFetchGoesOn) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   EXPECT_EQ(window.title(), Sjis("slow 取得完了（0個）"));
   EXPECT_EQ(FileText(kPageDumpName), "");
+  EXPECT_TRUE(fetch.last_download().stopped);
+  EXPECT_EQ(fetch.last_download().sites_received, 0);
+  EXPECT_EQ(fetch.last_download().bytes_received, 0u);
+}
+
+// Stops once the header row of the site named `stop_at` is listed, that is while its page downloads.
+class StoppingWindow : public Window {
+ public:
+  StoppingWindow(const std::filesystem::path& dir, std::string stop_at)
+      : Window(dir), stop_at_(std::move(stop_at)) {}
+  bool WhileWaiting() override {
+    for (const auto& row : rows()) {
+      if (row.caption == Sjis("【") + stop_at_ + Sjis("】")) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::string stop_at_;
+};
+
+// What the last fetch's downloads brought: each fetch starts its report afresh.
+TEST_F(Fetch, TheDownloadReportSaysWhetherTheUserStoppedAndWhatArrived) {
+  const std::string page = Page(2);
+  server_.Route("/fast", Response::Text(page));
+  server_.Route("/slow", [](const httpd::Request&) {
+    Response response = Response::Text("");
+    response.fault = httpd::Fault::kNeverAnswer;
+    return response;
+  });
+  WriteSite("c", "a", server_.Url("/fast"));
+  WriteSite("c", "b", server_.Url("/fast"));
+  WriteSite("c", "slow", server_.Url("/slow"));
+  WriteSite("c", "z", server_.Url("/fast"));
+  StoppingWindow window(dir_, "slow");
+  BuildTree(window);
+  HeadlineFetch fetch(window, downloader_);
+  for (const bool concurrent : {true, false}) {
+    SCOPED_TRACE(concurrent ? "concurrent" : "one by one");
+    fetch.SetCategoryConcurrency(concurrent);
+    window.Select(Node(window, "c"));
+    EXPECT_TRUE(fetch.FetchCategory());
+    EXPECT_TRUE(fetch.last_download().stopped);
+    EXPECT_EQ(fetch.last_download().sites_received, 2);
+    EXPECT_EQ(fetch.last_download().site_count, 4);
+    EXPECT_GE(fetch.last_download().bytes_received, 2 * page.size());
+
+    window.Select(Node(window, "c", "a"));
+    EXPECT_TRUE(fetch.FetchSelectedSite());
+    EXPECT_FALSE(fetch.last_download().stopped);
+    EXPECT_EQ(fetch.last_download().sites_received, 1);
+    EXPECT_EQ(fetch.last_download().site_count, 0);
+    EXPECT_EQ(fetch.last_download().bytes_received, page.size());
+  }
 }
 
 // The same category fetched with every download started at once and one after the other.

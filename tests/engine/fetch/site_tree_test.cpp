@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 #include "korinbo/codepage.h"
@@ -70,6 +71,29 @@ TEST_F(SiteTreeTest, EveryNodeWithTheCategoryTextGainsTheSite) {
   // the later sites of that category as children of its own.
   for (const char* name : {"お気に入り_x.txt", "a_a.txt", "a_b.txt"}) Touch(name);
   EXPECT_EQ(Outline(BuildSiteTree(dir_, "")), "お気に入り\n  x\na\n  a\n    b\n  b\n");
+}
+
+TEST_F(SiteTreeTest, TheFolderGivesTheTreeThatTheRuleGivesFileByFile) {
+  // Few texts, so that categories repeat, sites are named like categories, favourites entries and
+  // sites carry category texts, and sites gain sites.
+  const std::vector<std::string> texts = {"a", "b", "a_b", "お気に入り"};
+  std::mt19937 random(20261208);
+  auto pick = [&] { return texts[random() % texts.size()]; };
+  for (int round = 0; round < 200; ++round) {
+    std::filesystem::remove_all(dir_ / "newsurl");
+    std::filesystem::create_directory(dir_ / "newsurl");
+    std::vector<std::string> favourites;
+    for (auto i = random() % 3; i > 0; --i) favourites.push_back(Sjis(pick()));
+    std::ofstream(dir_ / "favolite.txt", std::ios::binary | std::ios::trunc) << JoinLines(favourites);
+    for (auto i = random() % 7; i > 0; --i) Touch(pick() + "_" + pick() + ".txt");
+
+    const SiteTree built = BuildSiteTree(dir_, "");
+    SiteTree expected;
+    SiteTreeNode* root = expected.AddRoot(FavouritesRootText());
+    for (const std::string& entry : favourites) root->AddChild(entry);
+    for (const std::string& name : ListSiteFiles(dir_ / "newsurl")) AddSiteToTree(expected, name);
+    ASSERT_EQ(Outline(built), Outline(expected)) << "round " << round;
+  }
 }
 
 TEST_F(SiteTreeTest, AMissingSiteFolderGivesOnlyTheFavourites) {
