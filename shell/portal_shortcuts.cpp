@@ -159,7 +159,7 @@ void PortalShortcuts::Bind(int id, TShortCut shortcut) {
   } else {
     wanted_[id] = shortcut;
   }
-  if (state_ != State::kAvailable || busy_ || wanted_ == bound_) return;
+  if (state_ != State::kAvailable || busy_ || wanted_ == tried_) return;
   StartSession();
 }
 
@@ -173,6 +173,7 @@ void PortalShortcuts::CloseSession() {
 void PortalShortcuts::StartSession() {
   CloseSession();
   const unsigned generation = ++generation_;
+  tried_ = wanted_;
   if (wanted_.empty()) return;
   busy_ = true;
   QVariantMap options;
@@ -183,6 +184,7 @@ void PortalShortcuts::StartSession() {
                      const QString session = results.value(QStringLiteral("session_handle")).toString();
                      if (response != 0 || session.isEmpty()) {
                        busy_ = false;
+                       if (wanted_ != tried_) StartSession();
                        return;
                      }
                      session_ = session;
@@ -208,7 +210,7 @@ void PortalShortcuts::BindInSession(const QString& session, unsigned generation)
                      busy_ = false;
                      if (response == 0) bound_ = binding;
                      // The setting changed while the portal was busy.
-                     if (wanted_ != binding) StartSession();
+                     if (wanted_ != tried_) StartSession();
                    });
 }
 

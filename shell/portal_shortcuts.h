@@ -59,6 +59,9 @@ class PortalShortcuts : public QObject {
   State state_ = State::kProbing;
   std::map<int, TShortCut> wanted_;
   std::map<int, TShortCut> bound_;
+  // What the last session was made for: a user who declined the desktop's dialog is not asked
+  // again at every showing, only for another combination.
+  std::map<int, TShortCut> tried_;
   QString session_;
   unsigned generation_ = 0;  // a new session makes the answers of the earlier ones stale
   bool busy_ = false;        // a session is being made and bound

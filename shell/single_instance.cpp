@@ -81,10 +81,12 @@ void SingleInstance::Accept() {
         return;
       }
       if (words.size() > 1 && !words[1].isEmpty()) qputenv(kActivationToken, words[1]);
-      if (handler_) handler_(word == RequestWord(Request::kToggle) ? Request::kToggle : Request::kShow);
+      // Answered first: the request may open a message box, and the later start need not wait.
       socket->write("ok\n");
       socket->flush();
       socket->disconnectFromServer();
+      const Request request = word == RequestWord(Request::kToggle) ? Request::kToggle : Request::kShow;
+      if (handler_) handler_(request);
     });
   }
 }

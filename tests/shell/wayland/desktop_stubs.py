@@ -37,17 +37,19 @@ def unknown_property(interface, name):
 
 class Request(dbus.service.Object):
     """A request object whose Response comes after the method has returned, as from a portal."""
+    answered = 0
 
-    def __init__(self, bus, path, results):
+    def __init__(self, bus, path, results, response=0):
         super().__init__(bus, path)
-        GLib.idle_add(self._answer, results)
+        GLib.idle_add(self._answer, response, results)
 
     @dbus.service.signal(REQUEST, signature='ua{sv}')
     def Response(self, response, results):
         pass
 
-    def _answer(self, results):
-        self.Response(dbus.UInt32(0), dbus.Dictionary(results, signature='sv'))
+    def _answer(self, response, results):
+        self.Response(dbus.UInt32(response), dbus.Dictionary(results, signature='sv'))
+        Request.answered += 1
         self.remove_from_connection()
         return False
 
@@ -74,6 +76,7 @@ class Portal(dbus.service.Object):
         self.closed_sessions = 0
         self.app_id = ''
         self.global_shortcuts = True
+        self.decline = False  # the user cancels the desktop's dialog
 
     def _check(self):
         if not self.global_shortcuts:
@@ -104,11 +107,15 @@ class Portal(dbus.service.Object):
         if session is None or session.bound is not None:
             # A portal binds a session's shortcuts once.
             raise dbus.exceptions.DBusException('bad session', name='org.freedesktop.portal.Error.InvalidArgument')
+        request = self._request_path(sender, options)
+        if self.decline:
+            session.bound = {}
+            Request(self.bus, request, {}, response=1)
+            return dbus.ObjectPath(request)
         session.bound = {str(i): str(p.get('preferred_trigger', '')) for i, p in shortcuts}
         results = [dbus.Struct((i, {'description': p.get('description', ''),
                                     'trigger_description': p.get('preferred_trigger', '')}),
                                signature='sa{sv}') for i, p in shortcuts]
-        request = self._request_path(sender, options)
         Request(self.bus, request, {'shortcuts': dbus.Array(results, signature='(sa{sv})')})
         return dbus.ObjectPath(request)
 
@@ -206,6 +213,11 @@ class Control(dbus.service.Object):
     def Sessions(self):
         return dbus.UInt32(len(self.portal.sessions)), dbus.UInt32(self.portal.closed_sessions)
 
+    @dbus.service.method(STUB, in_signature='', out_signature='u')
+    def Answered(self):
+        """Responses sent so far; a call returning after them comes after them on the bus."""
+        return dbus.UInt32(Request.answered)
+
     @dbus.service.method(STUB, in_signature='', out_signature='s')
     def AppId(self):
         return self.portal.app_id
@@ -218,6 +230,10 @@ class Control(dbus.service.Object):
         self.portal.Activated(dbus.ObjectPath(session.__dbus_object_path__), shortcut_id,
                               dbus.UInt64(int(time.monotonic() * 1000)), dbus.Dictionary({}, signature='sv'))
         return True
+
+    @dbus.service.method(STUB, in_signature='b', out_signature='')
+    def SetDecline(self, decline):
+        self.portal.decline = bool(decline)
 
     @dbus.service.method(STUB, in_signature='b', out_signature='')
     def SetGlobalShortcuts(self, available):

@@ -130,6 +130,28 @@ class WaylandSessionTest : public QObject {
     QCOMPARE(CallStub(QStringLiteral("Sessions")).arguments().value(0).toUInt(), sessions);
   }
 
+  // A user who cancels the desktop's dialog is asked again only for another combination.
+  void ADeclinedBindingIsNotAskedForAgainAtEveryShowing() {
+    QCOMPARE(CallStub(QStringLiteral("SetDecline"), {true}).type(), QDBusMessage::ReplyMessage);
+    const uint sessions_before = CallStub(QStringLiteral("Sessions")).arguments().value(0).toUInt();
+    const uint answers_before = CallStub(QStringLiteral("Answered")).arguments().value(0).toUInt();
+    auto program = Make("Ctrl+Alt+J");
+    // Two answers: the session, then the declined binding.
+    QTRY_COMPARE_WITH_TIMEOUT(CallStub(QStringLiteral("Answered")).arguments().value(0).toUInt(), answers_before + 2,
+                              kLimit);
+    QCoreApplication::processEvents();
+    QCOMPARE(CallStub(QStringLiteral("Sessions")).arguments().value(0).toUInt(), sessions_before + 1);
+    program->window().RunShowing();
+    program->window().RunShowing();
+    QTest::qWait(200);
+    QCOMPARE(CallStub(QStringLiteral("Sessions")).arguments().value(0).toUInt(), sessions_before + 1);
+    QVERIFY(Bindings().isEmpty());
+    QCOMPARE(CallStub(QStringLiteral("SetDecline"), {false}).type(), QDBusMessage::ReplyMessage);
+    program->window().settings().Shortcut = ParseShortCut("Ctrl+Alt+M");
+    program->window().RunShowing();
+    QTRY_COMPARE_WITH_TIMEOUT(Bindings().value(QStringLiteral("hotkey-1")), QStringLiteral("CTRL+ALT+m"), kLimit);
+  }
+
   void ActivatingTheTrayIconRestoresTheWindow() {
     auto program = Make("");
     QVERIFY(QTest::qWaitForWindowExposed(&program->window(), kLimit));
