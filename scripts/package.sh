@@ -6,10 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=$(realpath -m "${KORINBO_BUILD_DIR:-build/package}")
-# Debian's hardening flags, as a package built by the distribution gets them.
-CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORINBO_BUILD_TESTS=OFF >/dev/null
+# Debian's hardening flags, all of them, as a package built by the distribution gets them.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORINBO_BUILD_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 rm -rf "$build/package"
 (cd "$build" && cpack --config CPackConfig.cmake >/dev/null)
