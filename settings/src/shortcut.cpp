@@ -76,7 +76,7 @@ std::string KeyName(unsigned key_code) {
   if (code >= 48 && code <= 57) return std::string(1, static_cast<char>(code));
   if (code >= 65 && code <= 90) return std::string(1, static_cast<char>(code));
   if (code >= 96 && code <= 105) return std::string(1, static_cast<char>('0' + (code - 96)));
-  if (code >= 112 && code <= 135) return "F" + std::to_string(code - 111);
+  if (code >= 112 && code <= 135) return 'F' + std::to_string(code - 111);
   return std::string(Lookup(kLayoutKeys, code));
 }
 

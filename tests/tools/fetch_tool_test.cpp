@@ -32,7 +32,7 @@ class FetchTool : public ::testing::Test {
   Result Run(const std::vector<std::string>& args, const std::string& input = "") {
     std::ofstream(dir_ / "stdin", std::ios::binary) << input;
     std::string command = Quote(KORINBO_FETCH_TOOL);
-    for (const auto& arg : args) command += " " + Quote(arg);
+    for (const auto& arg : args) command += ' ' + Quote(arg);
     command += " <" + Quote((dir_ / "stdin").string()) + " >" + Quote((dir_ / "stdout").string()) + " 2>" +
                Quote((dir_ / "stderr").string());
     Result result;

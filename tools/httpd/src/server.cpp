@@ -317,7 +317,7 @@ Proxy::Proxy(ServerOptions options) : Endpoint(options) {
     upstream.set_decompress(false);
     upstream.set_url_encode(false);
     httplib::Request forwarded = in;
-    forwarded.path = url[3].str().starts_with('/') ? url[3].str() : "/" + url[3].str();
+    forwarded.path = url[3].str().starts_with('/') ? url[3].str() : '/' + url[3].str();
     forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
     for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
       forwarded.headers.erase(hop);
