@@ -200,13 +200,13 @@ void LinkPresence::AddLines(const HistoryLines& lines) {
   // Only the lines' sizes are read for the lines shorter than every link, most of a long log.
   const std::size_t shortest = index_.shortest_;
   const std::vector<std::size_t>& sizes = lines.Sizes();
-  constexpr std::size_t kBlock = 8;  // checked together, without a branch per line
+  constexpr std::size_t kLinesAtOnce = 8;  // checked together, without a branch per line
   std::size_t i = 0;
-  for (; i + kBlock <= sizes.size(); i += kBlock) {
+  for (; i + kLinesAtOnce <= sizes.size(); i += kLinesAtOnce) {
     bool any = false;
-    for (std::size_t k = 0; k < kBlock; ++k) any |= sizes[i + k] >= shortest;
+    for (std::size_t k = 0; k < kLinesAtOnce; ++k) any |= sizes[i + k] >= shortest;
     if (!any) continue;
-    for (std::size_t k = 0; k < kBlock; ++k) {
+    for (std::size_t k = 0; k < kLinesAtOnce; ++k) {
       if (sizes[i + k] >= shortest) ScanLine(lines[i + k]);
     }
   }
