@@ -38,4 +38,4 @@ echo "== ThreadSanitizer over the downloads and the extraction"
 cmake -S . -B "$root/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORINBO_BUILD_SHELL=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build "$root/tsan" -j"$jobs" --target net_tests fetch_tests text_tests
-TSAN_OPTIONS=halt_on_error=1 run_ctest "$root/tsan" -R '^(Download|Loopback|Httpd|ProxyMode|Fetch|ExtractHeadlines|SearchLoop)'
+TSAN_OPTIONS=halt_on_error=1:suppressions=$PWD/scripts/tsan.supp run_ctest "$root/tsan" -R '^(Download|Loopback|Httpd|ProxyMode|Fetch|ExtractHeadlines|SearchLoop)'

@@ -45,12 +45,6 @@ int main(int argc, char** argv) {
     std::cerr << "korinbo-httpd: bad number\n" << kUsage;
     return 2;
   }
-  const std::filesystem::path root(options["--root"]);
-  std::error_code error;
-  if (!std::filesystem::is_directory(root, error)) {
-    std::cerr << "korinbo-httpd: not a folder: " << root.string() << "\n";
-    return 1;
-  }
   // Blocked before any thread starts, so that only sigwait below receives them.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
@@ -58,6 +52,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   try {
+    const std::filesystem::path root(options["--root"]);
+    if (!std::filesystem::is_directory(root)) throw std::runtime_error("not a folder: " + root.string());
     korinbo::httpd::Server server({std::string(options["--address"]), static_cast<std::uint16_t>(*port)});
     server.ServeFolder(root);
     server.SetDefaultDelay(std::chrono::milliseconds(*delay_ms));

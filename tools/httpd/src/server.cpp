@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -32,6 +33,33 @@ struct Connection {
 };
 thread_local Connection t_connection;
 
+// A thread for each connection as it comes, as many as there are, so that connections held open
+// never keep a new one waiting; shutdown waits for them all.
+class ThreadPerConnection final : public httplib::TaskQueue {
+ public:
+  void enqueue(std::function<void()> task) override {
+    std::lock_guard lock(count_->mutex);
+    ++count_->running;
+    std::thread([count = count_, task = std::move(task)] {
+      task();
+      std::lock_guard done(count->mutex);
+      if (--count->running == 0) count->none_running.notify_all();
+    }).detach();  // the count outlives the queue until the last thread lets go of it
+  }
+  void shutdown() override {
+    std::unique_lock lock(count_->mutex);
+    count_->none_running.wait(lock, [&] { return count_->running == 0; });
+  }
+
+ private:
+  struct Count {
+    std::mutex mutex;
+    std::condition_variable none_running;
+    int running = 0;
+  };
+  std::shared_ptr<Count> count_ = std::make_shared<Count>();
+};
+
 }  // namespace
 
 struct Endpoint::Impl : httplib::Server {
@@ -53,7 +81,7 @@ struct Endpoint::Impl : httplib::Server {
     if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127) {
       throw std::runtime_error("httpd: not a loopback address: " + address);
     }
-    new_task_queue = [] { return new httplib::ThreadPool(32); };
+    new_task_queue = [] { return new ThreadPerConnection; };
     set_write_timeout(60);  // a client of the tests may read nothing for a while
     set_socket_options([](socket_t fd) {
       int one = 1;
@@ -192,11 +220,9 @@ struct Endpoint::Impl : httplib::Server {
 };
 
 std::optional<std::string> Request::Header(std::string_view name) const {
+  const auto lower = [](char c) { return std::tolower(c & 0xFF); };
   for (const auto& [key, value] : headers) {
-    if (std::equal(key.begin(), key.end(), name.begin(), name.end(),
-                   [](char a, char b) { return std::tolower(a & 0xFF) == std::tolower(b & 0xFF); })) {
-      return value;
-    }
+    if (std::ranges::equal(key, name, {}, lower, lower)) return value;
   }
   return std::nullopt;
 }
@@ -297,7 +323,10 @@ void Server::Route(std::string target, Handler handler) {
   impl_->routes.insert_or_assign(std::move(target), std::move(handler));
 }
 
-void Server::ServeFolder(const std::filesystem::path& root) { impl_->set_mount_point("/", root.string()); }
+void Server::ServeFolder(const std::filesystem::path& root) {
+  std::lock_guard lock(impl_->mutex);  // which every request takes before it reaches the folder
+  impl_->set_mount_point("/", root.string());
+}
 
 void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
   std::lock_guard lock(impl_->mutex);
