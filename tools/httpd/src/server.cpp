@@ -11,10 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -32,6 +32,43 @@ struct Connection {
   bool reset_on_close = false;
 };
 thread_local Connection t_connection;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return std::tolower(c & 0xFF); };
+  return std::ranges::equal(a, b, {}, lower, lower);
+}
+
+bool IsLoopbackAddress(const std::string& address) {
+  in_addr parsed{};
+  return ::inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
+}
+
+// Where an absolute target ("http://127.0.0.1:8080/p?q") points, when that is a loopback host.
+struct Upstream {
+  std::string host{};
+  int port = 80;
+  std::string path;
+};
+std::optional<Upstream> LoopbackUpstream(std::string_view target) {
+  if (!EqualsIgnoreCase(target.substr(0, 7), "http://")) return std::nullopt;
+  target.remove_prefix(7);
+  const std::size_t path_at = std::min(target.find_first_of("/?"), target.size());
+  std::string_view host = target.substr(0, path_at);
+  Upstream upstream{.path = std::string(target.substr(path_at))};
+  if (!upstream.path.starts_with('/')) upstream.path.insert(upstream.path.begin(), '/');
+  if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos) {
+    const auto [end, error] =
+        std::from_chars(host.data() + colon + 1, host.data() + host.size(), upstream.port);
+    if (error != std::errc() || end != host.data() + host.size() || upstream.port < 1 ||
+        upstream.port > 65535) {
+      return std::nullopt;
+    }
+    host = host.substr(0, colon);
+  }
+  upstream.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
+  if (!IsLoopbackAddress(upstream.host)) return std::nullopt;
+  return upstream;
+}
 
 // A thread for each connection as it comes, as many as there are, so that connections held open
 // never keep a new one waiting; shutdown waits for them all.
@@ -77,10 +114,7 @@ struct Endpoint::Impl : httplib::Server {
   std::chrono::milliseconds default_delay{0};
 
   explicit Impl(const ServerOptions& options) : address(options.address) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127) {
-      throw std::runtime_error("httpd: not a loopback address: " + address);
-    }
+    if (!IsLoopbackAddress(address)) throw std::runtime_error("httpd: not a loopback address: " + address);
     new_task_queue = [] { return new ThreadPerConnection; };
     set_write_timeout(60);  // a client of the tests may read nothing for a while
     set_socket_options([](socket_t fd) {
@@ -220,9 +254,8 @@ struct Endpoint::Impl : httplib::Server {
 };
 
 std::optional<std::string> Request::Header(std::string_view name) const {
-  const auto lower = [](char c) { return std::tolower(c & 0xFF); };
   for (const auto& [key, value] : headers) {
-    if (std::ranges::equal(key, name, {}, lower, lower)) return value;
+    if (EqualsIgnoreCase(key, name)) return value;
   }
   return std::nullopt;
 }
@@ -336,17 +369,14 @@ void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
 Proxy::Proxy(ServerOptions options) : Endpoint(options) {
   impl_->one_request_per_connection = true;
   impl_->Listen([](const Request& request, const httplib::Request& in, httplib::Response& out) {
-    static const std::regex kLoopbackUrl(R"(http://(127(?:\.\d{1,3}){3}|localhost)(?::(\d{1,5}))?([/?].*)?)",
-                                         std::regex::icase);
-    std::smatch url;
     out.status = request.method == "CONNECT" ? 501 : 502;
-    if (request.method == "CONNECT" || !std::regex_match(request.target, url, kLoopbackUrl)) return;
-    httplib::Client upstream(url[1].str(), url[2].matched ? std::stoi(url[2].str()) : 80);
-    upstream.set_address_family(AF_INET);
+    const auto to = LoopbackUpstream(request.target);
+    if (request.method == "CONNECT" || !to) return;
+    httplib::Client upstream(to->host, to->port);
     upstream.set_decompress(false);
     upstream.set_url_encode(false);
     httplib::Request forwarded = in;
-    forwarded.path = url[3].str().starts_with('/') ? url[3].str() : '/' + url[3].str();
+    forwarded.path = to->path;
     forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
     for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
       forwarded.headers.erase(hop);
