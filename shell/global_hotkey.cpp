@@ -119,11 +119,7 @@ std::uint16_t NumLockMask(xcb_connection_t* connection, xcb_key_symbols_t* symbo
 }
 
 std::uint16_t XModifiers(unsigned split_modifiers) {
-  std::uint16_t mask = 0;
-  if (split_modifiers & kModShift) mask |= kShift;
-  if (split_modifiers & kModControl) mask |= kControl;
-  if (split_modifiers & kModAlt) mask |= kMod1;
-  return mask;
+  return static_cast<std::uint16_t>(MapModifiers(split_modifiers, kModBits, {kShift, kControl, kMod1}));
 }
 
 }  // namespace

@@ -6,12 +6,12 @@
 #include <future>
 #include <optional>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "korinbo/codepage.h"
 #include "korinbo/directory_lock.h"
 #include "korinbo/file_io.h"
 #include "korinbo/httpd/server.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
@@ -30,18 +30,12 @@ std::string Quote(const std::string& arg) {
 
 class FetchTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-tool-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "newsurl");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { std::filesystem::create_directory(dir_ / "newsurl"); }
 
   Result Run(const std::vector<std::string>& args, const std::string& input = "") {
     std::ofstream(dir_ / "stdin", std::ios::binary) << input;
     std::string command = Quote(KORINBO_FETCH_TOOL);
-    for (const auto& arg : args) command += " " + Quote(arg);
+    for (const auto& arg : args) command += ' ' + Quote(arg);
     command += " <" + Quote((dir_ / "stdin").string()) + " >" + Quote((dir_ / "stdout").string()) + " 2>" +
                Quote((dir_ / "stderr").string());
     Result result;
@@ -52,14 +46,15 @@ class FetchTool : public ::testing::Test {
     return result;
   }
   void WriteSite(const std::string& utf8_name, const std::string& utf8_text) {
-    std::ofstream(dir_ / "newsurl" / utf8_name, std::ios::binary) << Sjis(utf8_text);
+    temp_.Write(std::filesystem::path("newsurl") / utf8_name, Sjis(utf8_text));
   }
   std::string Site(const std::string& url) {
     return "url =" + url +
            "\r\nanc_form =<a href=\"([^\"]*)\">([^<]*)</a>(\\t?)\r\njump_url =$1\r\ncaptions =$2\r\nremark =備考$3\\\\\r\n";
   }
 
-  std::filesystem::path dir_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
   httpd::Server server_;
 };
 
