@@ -9,20 +9,12 @@ build=$(realpath -m "${KORINBO_BUILD_DIR:-build/release}")
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORINBO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-# The history files are written in a copy, so that the repository stays clean; the site
-# definitions are refreshed from the repository on every run.
+# The history files are written in a copy, so that the repository stays clean.
+source packaging/demo.sh
 work=${KORINBO_DEMO_DIR:-$root/build/demo}
-mkdir -p "$work"
-rm -rf "$work/newsurl"
-cp -r demo/newsurl "$work/newsurl"
-for f in favolite.txt logdata.txt visitdata.txt; do
-  [ -e "$work/$f" ] || cp "demo/$f" "$work/$f"
-done
-
-"$build/tools/httpd/korinbo-httpd" --root "$root/demo/pages" --port 47810 >/dev/null &
-server=$!
-trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true' EXIT
-sleep 0.3
+demo_start_dir demo "$work"
+trap demo_server_stop EXIT
+demo_server_start "$build/tools/httpd/korinbo-httpd" "$root/demo/pages"
 
 cd "$work"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/shell/korinbo" ]; then

@@ -21,18 +21,19 @@ ini="$build/shell/korinbo.ini"
 printf '[Form]\r\nTop=0\r\nLeft=0\r\nWidth=900\r\nHeight=360\r\nLvWidth=190\r\nLv2Col0=400\r\nLv2Col1=150\r\nLv2Col2=330\r\nLastNews=%s\r\n' \
   "$(printf '国内_朝日野新聞.txt' | iconv -f UTF-8 -t CP932)" > "$ini"
 
+source packaging/demo.sh
 display=:97
 Xvfb $display -screen 0 1000x420x24 >/dev/null 2>&1 &
 xvfb=$!
-"$build/tools/httpd/korinbo-httpd" --root "$root/demo/pages" --port 47810 >/dev/null &
-server=$!
 restore() {
-  kill $server $xvfb 2>/dev/null || true
+  demo_server_stop
+  kill $xvfb 2>/dev/null || true
   if [ -e "$work/user.ini" ]; then cp "$work/user.ini" "$ini"; else rm -f "$ini"; fi
   rm -rf "$work"
 }
 trap restore EXIT
-sleep 1
+demo_server_start "$build/tools/httpd/korinbo-httpd" "$root/demo/pages"
+for _ in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 (cd "$work" && DISPLAY=$display "$build/shell/korinbo") &
 app=$!
 sleep 3

@@ -67,11 +67,8 @@ bool IsModifierKey(int key) {
 }
 
 unsigned FlagsOf(Qt::KeyboardModifiers modifiers) {
-  unsigned flags = 0;
-  if (modifiers & Qt::ShiftModifier) flags |= kHotKeyFlagShift;
-  if (modifiers & Qt::ControlModifier) flags |= kHotKeyFlagControl;
-  if (modifiers & Qt::AltModifier) flags |= kHotKeyFlagAlt;
-  return flags;
+  constexpr ModifierBits kQtBits = {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier};
+  return MapModifiers(static_cast<unsigned>(modifiers.toInt()), kQtBits, kHotKeyFlagBits);
 }
 
 Qt::KeyboardModifiers ModifierOfKey(int key) {
@@ -108,18 +105,13 @@ bool BelongsToDialog(const QKeyEvent* event) {
 HotKeyFieldValue ToHotKeyField(TShortCut value) {
   HotKeyFieldValue field;
   field.key_code = value & 0xFFu;
-  if (value & kShortCutShift) field.flags |= kHotKeyFlagShift;
-  if (value & kShortCutCtrl) field.flags |= kHotKeyFlagControl;
-  if (value & kShortCutAlt) field.flags |= kHotKeyFlagAlt;
+  field.flags = MapModifiers(value, kShortCutModifierBits, kHotKeyFlagBits);
   return field;
 }
 
 TShortCut FromHotKeyField(HotKeyFieldValue field) {
-  unsigned value = field.key_code & 0xFFu;
-  if (field.flags & kHotKeyFlagShift) value += kShortCutShift;
-  if (field.flags & kHotKeyFlagControl) value += kShortCutCtrl;
-  if (field.flags & kHotKeyFlagAlt) value += kShortCutAlt;
-  return static_cast<TShortCut>(value);
+  return static_cast<TShortCut>((field.key_code & 0xFFu) |
+                                MapModifiers(field.flags, kHotKeyFlagBits, kShortCutModifierBits));
 }
 
 std::optional<unsigned> QtKeyToVirtualKey(int qt_key, Qt::KeyboardModifiers modifiers) {
@@ -164,11 +156,7 @@ void KeyCombinationEdit::ShowPendingModifiers(Qt::KeyboardModifiers modifiers) {
     return;
   }
   pending_ = true;
-  QString text;
-  if (flags & kHotKeyFlagShift) text += QStringLiteral("Shift+");
-  if (flags & kHotKeyFlagControl) text += QStringLiteral("Ctrl+");
-  if (flags & kHotKeyFlagAlt) text += QStringLiteral("Alt+");
-  setText(text);
+  setText(ToQString(ModifierText(FromHotKeyField({0, flags}))));
 }
 
 bool KeyCombinationEdit::event(QEvent* event) {

@@ -16,6 +16,7 @@ inline constexpr unsigned kHotKeyFlagShift = 1;
 inline constexpr unsigned kHotKeyFlagControl = 2;
 inline constexpr unsigned kHotKeyFlagAlt = 4;
 inline constexpr unsigned kHotKeyFlagExtended = 8;
+inline constexpr ModifierBits kHotKeyFlagBits = {kHotKeyFlagShift, kHotKeyFlagControl, kHotKeyFlagAlt};
 
 struct HotKeyFieldValue {
   unsigned key_code = 0;  // 0-255

@@ -210,7 +210,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
     InsertLine(location.last_key.value_or(*location.section) + 1, std::move(key_line));
     return true;
   }
-  InsertLine(lines_.size(), "[" + std::string(section) + "]");
+  InsertLine(lines_.size(), '[' + std::string(section) + ']');
   InsertLine(lines_.size(), std::move(key_line));
   return true;
 }

@@ -76,18 +76,22 @@ std::string KeyName(unsigned key_code) {
   if (code >= 48 && code <= 57) return std::string(1, static_cast<char>(code));
   if (code >= 65 && code <= 90) return std::string(1, static_cast<char>(code));
   if (code >= 96 && code <= 105) return std::string(1, static_cast<char>('0' + (code - 96)));
-  if (code >= 112 && code <= 135) return "F" + std::to_string(code - 111);
+  if (code >= 112 && code <= 135) return 'F' + std::to_string(code - 111);
   return std::string(Lookup(kLayoutKeys, code));
 }
 
-std::string FormatShortCut(TShortCut value) {
-  std::string name = KeyName(value);
-  if (name.empty()) return {};
+std::string ModifierText(TShortCut value) {
+  constexpr std::string_view kNames[] = {"Shift+", "Ctrl+", "Alt+"};
   std::string text;
-  if (value & kShortCutShift) text += "Shift+";
-  if (value & kShortCutCtrl) text += "Ctrl+";
-  if (value & kShortCutAlt) text += "Alt+";
-  return text + name;
+  for (std::size_t i = 0; i < kShortCutModifierBits.size(); ++i) {
+    if (value & kShortCutModifierBits[i]) text += kNames[i];
+  }
+  return text;
+}
+
+std::string FormatShortCut(TShortCut value) {
+  const std::string name = KeyName(value);
+  return name.empty() ? std::string() : ModifierText(value) + name;
 }
 
 TShortCut ParseShortCut(std::string_view text) {
@@ -116,9 +120,7 @@ TShortCut ParseShortCut(std::string_view text) {
 SplitShortCutResult SplitShortCut(TShortCut value) {
   SplitShortCutResult result;
   result.key_code = value & 8191u;
-  if (value & kShortCutShift) result.modifiers |= kModShift;
-  if (value & kShortCutCtrl) result.modifiers |= kModControl;
-  if (value & kShortCutAlt) result.modifiers |= kModAlt;
+  result.modifiers = MapModifiers(value, kShortCutModifierBits, kModBits);
   return result;
 }
 

@@ -176,7 +176,7 @@ TEST(ProfileFileTest, WrittenValuesReadBackInAnyFile) {
     const auto length = random() % 60;
     for (unsigned i = 0; i < length; ++i) bytes += alphabet[random() % alphabet.size()];
     ProfileFile profile(bytes);
-    const std::string value = "v" + std::to_string(round);
+    const std::string value = 'v' + std::to_string(round);
     ASSERT_TRUE(profile.WriteString("F", "k", value));
     ASSERT_EQ(profile.ReadString("F", "K"), value) << testing::PrintToString(bytes);
     ASSERT_EQ(ProfileFile(profile.Bytes()).ReadString("f", "k"), value) << testing::PrintToString(bytes);

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <sstream>
 
@@ -9,6 +7,7 @@
 #include "korinbo/errors.h"
 #include "korinbo/file_io.h"
 #include "korinbo/settings.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
@@ -17,14 +16,6 @@ using namespace std::string_literals;
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    file_ = dir_ / "korinbo.ini";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   static void Write(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -48,8 +39,9 @@ class SettingsFileTest : public ::testing::Test {
     return fields;
   }
 
-  std::filesystem::path dir_;
-  std::filesystem::path file_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
+  const std::filesystem::path file_ = dir_ / "korinbo.ini";
   const WorkArea work_area_{30, 40, 1024, 768};
 };
 
@@ -84,6 +76,14 @@ TEST_F(SettingsFileTest, SavedValuesLoadBack) {
             (std::vector<std::string>{s.ExecName, s.LastNews, s.FontName, s.ProxyName, "PROXY", "False",
                                       "Stop", "41083", "-3", "-20", "5000", "1", "2", "3", "4", "5", "6"}));
   EXPECT_NE(Read(file_).find("Shortcut=Shift+Alt+F12\r\n"), std::string::npos);
+}
+
+// The per-user settings file's folder does not exist before the first shutdown.
+TEST_F(SettingsFileTest, SavingMakesTheMissingFolders) {
+  const std::filesystem::path nested = dir_ / "config" / "korinbo" / "korinbo.ini";
+  const LoadedSettings loaded = LoadSettings(nested, work_area_);
+  SaveSettings(nested, loaded.settings, loaded.geometry);
+  EXPECT_NE(Read(nested).find("[Form]\r\n"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, AlwaysTopIsReadButNeverWritten) {

@@ -18,6 +18,7 @@
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
 #include "korinbo/shortcut.h"
+#include "korinbo/test/xdotool.h"
 
 namespace korinbo {
 namespace {
@@ -27,20 +28,7 @@ constexpr TShortCut kCtrlAltL = kShortCutCtrl | kShortCutAlt | 'L';
 constexpr TShortCut kCtrlAltJ = kShortCutCtrl | kShortCutAlt | 'J';
 constexpr std::uint16_t kControlMod1 = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
 
-bool Xdotool(const QStringList& arguments) {
-  QProcess process;
-  process.start(QStringLiteral("xdotool"), arguments);
-  if (!process.waitForFinished(10000)) {
-    process.kill();
-    process.waitForFinished(1000);
-    return false;
-  }
-  return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-bool PressFromOutside(const char* combination) {
-  return Xdotool({QStringLiteral("key"), QString::fromLatin1(combination)});
-}
+bool PressFromOutside(const char* combination) { return test::Xdotool({"key", combination}); }
 
 // A second client on the same display, holding key grabs of its own.
 class OtherClient {
@@ -447,8 +435,7 @@ class GlobalHotKeyTest : public QObject {
     other.show();
     QVERIFY(QTest::qWaitForWindowExposed(&other));
     // Focused from outside, at the server's present time, later than any event the program saw.
-    QVERIFY(
-        Xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(other.winId())}));
+    QVERIFY(test::Xdotool({"windowfocus", "--sync", std::to_string(other.winId())}));
     QTRY_VERIFY_WITH_TIMEOUT(other.isActiveWindow(), 10000);
     GlobalHotKey hotkey(&owner);
     int calls = 0;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+#include "korinbo/test/xdotool.h"
 #include "tray_residency.h"
 
 namespace korinbo {
@@ -25,20 +26,9 @@ namespace {
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
-bool Xdotool(const QStringList& arguments) {
-  QProcess process;
-  process.start(QStringLiteral("xdotool"), arguments);
-  if (!process.waitForFinished(10000)) {
-    process.kill();
-    process.waitForFinished(1000);
-    return false;
-  }
-  return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 bool ClickAt(const QPoint& global, int button) {
-  return Xdotool({QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y()),
-                  QStringLiteral("click"), QString::number(button)});
+  return test::Xdotool(
+      {"mousemove", std::to_string(global.x()), std::to_string(global.y()), "click", std::to_string(button)});
 }
 
 // The program's icons in the notification area: the top-level widgets Qt embeds into the tray.

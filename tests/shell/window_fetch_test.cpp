@@ -21,6 +21,7 @@
 #include "korinbo/codepage.h"
 #include "korinbo/file_io.h"
 #include "korinbo/httpd/server.h"
+#include "korinbo/test/site_file.h"
 #include "korinbo/test/temp_dir.h"
 #include "main_window.h"
 #include "qt_text.h"
@@ -73,9 +74,7 @@ class WindowFetchTest : public QObject {
   // A site file; names and values are UTF-8 here and Shift_JIS on disk.
   void Site(const std::string& category, const std::string& site, const std::string& url,
             const std::string& anc_form = "<li><a href=\"([^\"]*)\">([^<]*)</a></li>") {
-    dir_->Write(std::filesystem::path("newsurl") / (category + "_" + site + ".txt"),
-                Sjis("url=" + url + "\r\nstr_start=<ul>\r\nstr_end=</ul>\r\nanc_form=" + anc_form +
-                     "\r\njump_url=$1\r\ncaptions=$2\r\nremark=備考$1\r\n"));
+    test::WriteSite(*dir_, category, site, {.url = url, .anc_form = anc_form});
   }
 
   std::unique_ptr<MainWindow> Show(bool hook_boxes = true) {

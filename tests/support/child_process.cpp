@@ -26,7 +26,7 @@ std::optional<ChildProcess> ChildProcess::Start(std::vector<std::string> argv, b
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   if (rc != 0) {

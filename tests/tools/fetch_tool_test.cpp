@@ -3,12 +3,15 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <future>
+#include <optional>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "korinbo/codepage.h"
+#include "korinbo/directory_lock.h"
 #include "korinbo/file_io.h"
 #include "korinbo/httpd/server.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
@@ -27,18 +30,12 @@ std::string Quote(const std::string& arg) {
 
 class FetchTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-tool-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "newsurl");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { std::filesystem::create_directory(dir_ / "newsurl"); }
 
   Result Run(const std::vector<std::string>& args, const std::string& input = "") {
     std::ofstream(dir_ / "stdin", std::ios::binary) << input;
     std::string command = Quote(KORINBO_FETCH_TOOL);
-    for (const auto& arg : args) command += " " + Quote(arg);
+    for (const auto& arg : args) command += ' ' + Quote(arg);
     command += " <" + Quote((dir_ / "stdin").string()) + " >" + Quote((dir_ / "stdout").string()) + " 2>" +
                Quote((dir_ / "stderr").string());
     Result result;
@@ -49,14 +46,15 @@ class FetchTool : public ::testing::Test {
     return result;
   }
   void WriteSite(const std::string& utf8_name, const std::string& utf8_text) {
-    std::ofstream(dir_ / "newsurl" / utf8_name, std::ios::binary) << Sjis(utf8_text);
+    temp_.Write(std::filesystem::path("newsurl") / utf8_name, Sjis(utf8_text));
   }
   std::string Site(const std::string& url) {
     return "url =" + url +
            "\r\nanc_form =<a href=\"([^\"]*)\">([^<]*)</a>(\\t?)\r\njump_url =$1\r\ncaptions =$2\r\nremark =備考$3\\\\\r\n";
   }
 
-  std::filesystem::path dir_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
   httpd::Server server_;
 };
 
@@ -76,6 +74,22 @@ TEST_F(FetchTool, SitePrintsEscapedRowsAndTheTitle) {
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.out.find("unread\t" + Sjis("能力") + "\\\\" + Sjis("表")), std::string::npos) << again.out;
   EXPECT_EQ(again.err, Sjis("毎日 取得完了（2個）") + "\n");
+}
+
+// A window (or another fetch) holding the start directory keeps the fetch from writing its history
+// files; the fetch goes on once the directory is free.
+TEST_F(FetchTool, AFetchWaitsForTheStartDirectoryToBeFree) {
+  server_.Route("/n/i.html", httpd::Response::Text("<a href=\"1.html\">one</a>"));
+  WriteSite("c_s.txt", Site(server_.Url("/n/i.html")));
+  auto lock = std::make_optional(DirectoryLock::TryTake(dir_, "korinbo"));
+  ASSERT_EQ(lock->outcome(), DirectoryLock::Outcome::kTaken);
+  auto run = std::async(std::launch::async, [this] { return Run({"--dir", dir_.string(), "site", "c", "s"}); });
+  EXPECT_EQ(run.wait_for(std::chrono::milliseconds(800)), std::future_status::timeout);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "getdata.txt"));
+  lock.reset();
+  const Result r = run.get();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFileBytes(dir_ / "logdata.txt").value_or(""), server_.Url("/n/1.html") + "\r\n");
 }
 
 TEST_F(FetchTool, CategoryAndTheFavourites) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <unistd.h>
 
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
@@ -14,6 +13,8 @@
 #include "korinbo/history.h"
 #include "korinbo/httpd/server.h"
 #include "korinbo/in_memory_window.h"
+#include "korinbo/test/site_file.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
@@ -39,22 +40,13 @@ class Window : public InMemoryWindow {
 
 class Fetch : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-fetch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "newsurl");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { std::filesystem::create_directory(dir_ / "newsurl"); }
 
   // A site file; category, site and every value are UTF-8 here and Shift_JIS on disk.
   void WriteSite(std::string_view category, std::string_view site, const std::string& url,
                  std::string_view anc_form = "<li><a href=\"([^\"]*)\">([^<]*)</a></li>", std::string_view encode = "") {
-    std::string text = "url =" + url + "\r\nstr_start =<ul>\r\nstr_end =</ul>\r\nanc_form =" + Sjis(anc_form) +
-                       "\r\njump_url =$1\r\ncaptions =$2\r\nremark =" + Sjis("備考") + "$1\r\n";
-    if (!encode.empty()) text += "encode =" + std::string(encode) + "\r\n";
-    std::ofstream(dir_ / "newsurl" / (std::string(category) + "_" + std::string(site) + ".txt"), std::ios::binary)
-        << text;
+    test::WriteSite(temp_, category, site,
+                    {.url = url, .anc_form = std::string(anc_form), .encode = std::string(encode)});
   }
   // A page of `count` headlines "見出しN" linking to "aN.html", in Shift_JIS.
   static std::string Page(int count, std::string_view prefix = "a") {
@@ -85,7 +77,8 @@ class Fetch : public ::testing::Test {
     return icons;
   }
 
-  std::filesystem::path dir_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
   Server server_;
   Downloader downloader_;
 };

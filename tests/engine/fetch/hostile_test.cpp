@@ -16,6 +16,8 @@
 #include "korinbo/httpd/server.h"
 #include "korinbo/in_memory_window.h"
 #include "korinbo/pattern.h"
+#include "korinbo/test/site_file.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
@@ -26,19 +28,13 @@ using std::chrono::milliseconds;
 
 class Hostile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-hostile-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "newsurl");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { std::filesystem::create_directory(dir_ / "newsurl"); }
 
   void WriteSite(const std::string& site, const std::string& url, const std::string& anc_form = "<a>([^<]*)</a>",
                  const std::string& encode = "") {
-    std::ofstream(dir_ / "newsurl" / ("c_" + site + ".txt"), std::ios::binary)
-        << "url =" << url << "\r\nanc_form =" << anc_form << "\r\ncaptions =$1\r\njump_url =$1\r\nencode =" << encode
-        << "\r\n";
+    test::WriteSite(temp_, "c", site,
+                    {.url = url, .anc_form = anc_form, .str_start = "", .str_end = "", .captions = "$1", .remark = "",
+                     .encode = encode});
   }
 
   // Fetches one site; returns whether it completed, and how long it took.
@@ -60,7 +56,8 @@ class Hostile : public ::testing::Test {
   }
   std::string Title() const { return Cp932ToUtf8Lossy(window_->title()); }
 
-  std::filesystem::path dir_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
   httpd::Server server_;
   Downloader downloader_;
   std::unique_ptr<InMemoryWindow> window_;

@@ -3,24 +3,18 @@
 
 #include <fstream>
 #include <random>
-#include <unistd.h>
 
 #include "korinbo/codepage.h"
 #include "korinbo/fetch.h"
 #include "korinbo/site_tree.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
 
 class SiteTreeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-tree-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "newsurl");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { std::filesystem::create_directory(dir_ / "newsurl"); }
   void Touch(const std::string& utf8_name) { std::ofstream(dir_ / "newsurl" / utf8_name) << "url =http://x/\r\n"; }
 
   // The tree as indented UTF-8 lines, one per node in tree order.
@@ -32,7 +26,8 @@ class SiteTreeTest : public ::testing::Test {
     return outline;
   }
 
-  std::filesystem::path dir_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
 };
 
 TEST_F(SiteTreeTest, GroupsSitesUnderTheirCategoriesAfterTheFavourites) {
@@ -111,9 +106,8 @@ TEST_F(SiteTreeTest, RawShiftJisFileNamesFromWindowsAreSitesToo) {
 }
 
 TEST(ReadSiteDefinitionFile, ReadsUtf8AndShiftJisFilesAlike) {
-  char pattern[] = "/tmp/korinbo-def-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  test::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   const std::string utf8 = "url =http://a.example/\nstr_start =<h2>最新</h2>\nremark =備考\n";
   std::ofstream(dir / "bom.txt", std::ios::binary) << "\xEF\xBB\xBF" << utf8;
   std::ofstream(dir / "utf8.txt", std::ios::binary) << utf8;
@@ -128,7 +122,6 @@ TEST(ReadSiteDefinitionFile, ReadsUtf8AndShiftJisFilesAlike) {
   EXPECT_FALSE(ReadSiteDefinitionFile(dir / "missing.txt"));
   std::filesystem::create_directory(dir / "folder.txt");
   EXPECT_FALSE(ReadSiteDefinitionFile(dir / "folder.txt"));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "korinbo/errors.h"
 #include "korinbo/file_io.h"
 #include "korinbo/history.h"
+#include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
 namespace {
@@ -36,12 +37,6 @@ int ExitStatusOfChild(const std::function<int()>& body, unsigned seconds = 10) {
 
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korinbo-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   static void Write(const fs::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -61,7 +56,8 @@ class Files : public ::testing::Test {
     }
     return "<no error>";
   }
-  fs::path dir_;
+  test::TempDir temp_;
+  const fs::path dir_ = temp_.path();
 };
 
 TEST(SplitLines, SplitsAtEveryKindOfLineEnd) {

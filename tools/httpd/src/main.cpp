@@ -1,15 +1,9 @@
 // korinbo-httpd: serves a folder's files on a loopback address, for the offline demo.
-//   korinbo-httpd [--root DIR] [--port N] [--delay-ms N] [--address 127.0.0.X]
-// The first line on standard output is the port; SIGTERM or SIGINT stops the server.
-#include <pthread.h>
 #include <signal.h>
 
 #include <charconv>
-#include <cstdio>
-#include <filesystem>
 #include <iostream>
-#include <string>
-#include <string_view>
+#include <map>
 
 #include "korinbo/httpd/server.h"
 
@@ -18,70 +12,55 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: korinbo-httpd [--root DIR] [--port N] [--delay-ms N] [--address 127.0.0.X]\n"
     "  Serves the files of DIR (default: the working directory) on ADDRESS:N (default 127.0.0.1,\n"
-    "  N = 0 picks a free port). Prints the port as the first line; stops on SIGTERM or SIGINT.\n";
+    "  N = 0 picks a free port). Once it listens it prints the port as its first line; it stops on\n"
+    "  SIGTERM or SIGINT.\n";
 
-template <typename T>
-bool ParseNumber(std::string_view text, T max, T& out) {
-  unsigned long long value = 0;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || ptr != text.data() + text.size() || value > max) return false;
-  out = static_cast<T>(value);
-  return true;
-}
-
-int UsageError(std::string_view message) {
-  std::cerr << "korinbo-httpd: " << message << "\n" << kUsage;
-  return 2;
+// The number `text` spells, when it is no more than `max`.
+std::optional<unsigned> Number(std::string_view text, unsigned max) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::filesystem::path root = ".";
-  korinbo::httpd::ServerOptions options;
-  unsigned delay_ms = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  std::map<std::string_view, std::string_view> options = {
+      {"--root", "."}, {"--port", "0"}, {"--delay-ms", "0"}, {"--address", "127.0.0.1"}};
+  for (int i = 1; i < argc; i += 2) {
+    if (argv[i] == std::string_view("--help")) {
       std::cout << kUsage;
       return 0;
     }
-    if (i + 1 >= argc) return UsageError("missing value for " + std::string(arg));
-    std::string_view value = argv[++i];
-    if (arg == "--root") {
-      root = std::filesystem::path(std::string(value));
-    } else if (arg == "--port") {
-      if (!ParseNumber<std::uint16_t>(value, 65535, options.port)) return UsageError("bad port");
-    } else if (arg == "--delay-ms") {
-      if (!ParseNumber<unsigned>(value, 600000, delay_ms)) return UsageError("bad delay");
-    } else if (arg == "--address") {
-      options.address = std::string(value);
-    } else {
-      return UsageError("unknown option " + std::string(arg));
+    if (!options.contains(argv[i]) || i + 1 == argc) {
+      std::cerr << "korinbo-httpd: unknown option or missing value: " << argv[i] << "\n" << kUsage;
+      return 2;
     }
+    options[argv[i]] = argv[i + 1];
   }
-  std::error_code ec;
-  if (!std::filesystem::is_directory(root, ec)) {
-    std::cerr << "korinbo-httpd: not a folder: " << root.string() << "\n";
-    return 1;
+  const auto port = Number(options["--port"], 65535);
+  const auto delay_ms = Number(options["--delay-ms"], 600000);
+  if (!port || !delay_ms) {
+    std::cerr << "korinbo-httpd: bad number\n" << kUsage;
+    return 2;
   }
-
   // Blocked before any thread starts, so that only sigwait below receives them.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGTERM);
   sigaddset(&stop_signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
   try {
-    korinbo::httpd::Server server(options);
+    const std::filesystem::path root(options["--root"]);
+    if (!std::filesystem::is_directory(root)) throw std::runtime_error("not a folder: " + root.string());
+    korinbo::httpd::Server server({std::string(options["--address"]), static_cast<std::uint16_t>(*port)});
     server.ServeFolder(root);
-    server.SetDefaultDelay(std::chrono::milliseconds(delay_ms));
+    server.SetDefaultDelay(std::chrono::milliseconds(*delay_ms));
     std::cout << server.port() << std::endl;
     std::cerr << "korinbo-httpd: serving " << root.string() << " on " << server.Url("/") << "\n";
     int received = 0;
     sigwait(&stop_signals, &received);
-    server.Stop();
   } catch (const std::exception& e) {
     std::cerr << "korinbo-httpd: " << e.what() << "\n";
     return 1;

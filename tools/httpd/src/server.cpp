@@ -1,50 +1,275 @@
+// Serving and forwarding are cpp-httplib's. The accepted connections' sockets are handled here:
+// for the faults the library cannot produce, and so that a stop ends every wait at once.
 #include "korinbo/httpd/server.h"
 
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <charconv>
 #include <condition_variable>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
-#include <variant>
-
-#include "socket_io.h"
+#include <set>
+#include <stdexcept>
+#include <thread>
 
 namespace korinbo::httpd {
+namespace {
 
-using detail::Fd;
-using detail::SendAll;
-using detail::SleepFor;
-using detail::StopSignal;
+using namespace std::chrono_literals;
+using Outcome = httplib::Server::HandlerResponse;
+
+// The connection the current thread serves, for the faults that act on its socket.
+struct Connection {
+  int fd = -1;
+  bool keep_open = false;  // set for each request the library takes as valid
+  bool reset_on_close = false;
+};
+thread_local Connection t_connection;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return std::tolower(c & 0xFF); };
+  return std::ranges::equal(a, b, {}, lower, lower);
+}
+
+bool IsLoopbackAddress(const std::string& address) {
+  in_addr parsed{};
+  return ::inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
+}
+
+// Where an absolute target ("http://127.0.0.1:8080/p?q") points, when that is a loopback host.
+struct Upstream {
+  std::string host{};
+  int port = 80;
+  std::string path;
+};
+std::optional<Upstream> LoopbackUpstream(std::string_view target) {
+  if (!EqualsIgnoreCase(target.substr(0, 7), "http://")) return std::nullopt;
+  target.remove_prefix(7);
+  const std::size_t path_at = std::min(target.find_first_of("/?"), target.size());
+  std::string_view host = target.substr(0, path_at);
+  Upstream upstream{.path = std::string(target.substr(path_at))};
+  if (!upstream.path.starts_with('/')) upstream.path.insert(upstream.path.begin(), '/');
+  if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos) {
+    const auto [end, error] =
+        std::from_chars(host.data() + colon + 1, host.data() + host.size(), upstream.port);
+    if (error != std::errc() || end != host.data() + host.size() || upstream.port < 1 ||
+        upstream.port > 65535) {
+      return std::nullopt;
+    }
+    host = host.substr(0, colon);
+  }
+  upstream.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
+  if (!IsLoopbackAddress(upstream.host)) return std::nullopt;
+  return upstream;
+}
+
+// A thread for each connection as it comes, as many as there are, so that connections held open
+// never keep a new one waiting; shutdown waits for them all.
+class ThreadPerConnection final : public httplib::TaskQueue {
+ public:
+  void enqueue(std::function<void()> task) override {
+    std::lock_guard lock(count_->mutex);
+    ++count_->running;
+    std::thread([count = count_, task = std::move(task)] {
+      task();
+      std::lock_guard done(count->mutex);
+      if (--count->running == 0) count->none_running.notify_all();
+    }).detach();  // the count outlives the queue until the last thread lets go of it
+  }
+  void shutdown() override {
+    std::unique_lock lock(count_->mutex);
+    count_->none_running.wait(lock, [&] { return count_->running == 0; });
+  }
+
+ private:
+  struct Count {
+    std::mutex mutex;
+    std::condition_variable none_running;
+    int running = 0;
+  };
+  std::shared_ptr<Count> count_ = std::make_shared<Count>();
+};
+
+}  // namespace
+
+struct Endpoint::Impl : httplib::Server {
+  std::string address;
+  std::uint16_t port = 0;
+  bool one_request_per_connection = false;
+  std::thread listener;
+  std::atomic<std::size_t> connections{0};
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;  // a request arrived, or the stop came
+  bool stopping = false;
+  std::set<int> open_sockets;
+  std::vector<Request> requests;
+  std::map<std::string, httpd::Handler, std::less<>> routes;
+  std::chrono::milliseconds default_delay{0};
+
+  explicit Impl(const ServerOptions& options) : address(options.address) {
+    if (!IsLoopbackAddress(address)) throw std::runtime_error("httpd: not a loopback address: " + address);
+    new_task_queue = [] { return new ThreadPerConnection; };
+    set_write_timeout(60);  // a client of the tests may read nothing for a while
+    set_socket_options([](socket_t fd) {
+      int one = 1;
+      ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    });
+    const int bound = options.port == 0 ? bind_to_any_port(address)
+                                        : (bind_to_port(address, options.port) ? options.port : -1);
+    if (bound <= 0) {
+      throw std::runtime_error("httpd: cannot bind " + address + ":" + std::to_string(options.port));
+    }
+    port = static_cast<std::uint16_t>(bound);
+  }
+
+  // Records every valid request, then lets `answer` fill the response; one left without a status
+  // goes on to the library's own routing.
+  void Listen(std::function<void(const Request&, const httplib::Request&, httplib::Response&)> answer) {
+    set_pre_routing_handler(
+        [this, answer = std::move(answer)](const httplib::Request& in, httplib::Response& out) {
+          t_connection.keep_open = true;
+          httplib::Headers sent = in.headers;
+          for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) {
+            sent.erase(added);
+          }
+          Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
+          {
+            std::lock_guard lock(mutex);
+            requests.push_back(request);
+          }
+          changed.notify_all();
+          answer(request, in, out);
+          return out.status == -1 ? Outcome::Unhandled : Outcome::Handled;
+        });
+    listener = std::thread([this] { listen_after_bind(); });
+    while (!is_running()) std::this_thread::sleep_for(1ms);
+  }
+
+  // False when the stop came first.
+  bool Sleep(std::chrono::milliseconds duration) {
+    std::unique_lock lock(mutex);
+    return !changed.wait_for(lock, duration, [&] { return stopping; });
+  }
+
+  // In place of the library's loop, which makes a new stream for each request and so loses what a
+  // client sent ahead.
+  bool process_and_close_socket(socket_t fd) override {
+    ++connections;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    t_connection = Connection{fd};
+    if (std::lock_guard lock(mutex); !stopping) {
+      open_sockets.insert(fd);
+    } else {
+      ::shutdown(fd, SHUT_RDWR);
+    }
+    // The library's stream over a socket, whichever side it is.
+    httplib::detail::process_client_socket(
+        fd, read_timeout_sec_, read_timeout_usec_, write_timeout_sec_, write_timeout_usec_,
+        [&](httplib::Stream& stream) {
+          bool closed = false;
+          do {
+            t_connection.keep_open = false;  // and so it stays for a request the library refuses
+          } while (process_request(stream, one_request_per_connection, closed, nullptr) &&
+                   t_connection.keep_open && !closed && !one_request_per_connection);
+          return true;
+        });
+    if (t_connection.reset_on_close) {
+      linger reset{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    std::lock_guard lock(mutex);
+    open_sockets.erase(fd);
+    ::close(fd);
+    return true;
+  }
+
+  // Writes the next piece of a scripted body; false to end the connection (a cut, a gone client,
+  // the stop).
+  bool WriteBody(const Response& r, std::size_t& pieces, std::size_t offset, httplib::DataSink& sink) {
+    const bool cut = r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody ||
+                     r.fault == Fault::kBrokenChunked;
+    const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
+    const std::uint64_t end = cut ? std::min<std::uint64_t>(size, r.fault_after) : size;
+    if (offset >= end && !cut) {
+      sink.done();  // only a chunked body asks beyond its end
+      return true;
+    }
+    if (offset >= end) {
+      if (r.fault == Fault::kBrokenChunked) {
+        ::send(t_connection.fd, "zz-not-a-size\r\nrest\r\n", 21, MSG_NOSIGNAL);
+      }
+      t_connection.reset_on_close = r.fault == Fault::kResetMidBody;
+      Sleep(t_connection.reset_on_close ? 200ms : 100ms);  // the client takes what came before the end
+      return false;
+    }
+    std::size_t piece = r.fault == Fault::kTrickle ? 1 : 64 * 1024;
+    if (!r.write_sizes.empty()) {
+      piece = std::max<std::size_t>(1, r.write_sizes[pieces++ % r.write_sizes.size()]);
+    }
+    piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, end - offset));
+    const std::string data =
+        r.generated_size > 0 ? GeneratedBytes(offset, piece) : r.body.substr(offset, piece);
+    if (!sink.write(data.data(), data.size())) return false;
+    if (r.fault == Fault::kTrickle) return Sleep(r.trickle_interval);
+    return r.write_sizes.empty() || Sleep(1ms);
+  }
+
+  void Send(const Response& r, httplib::Response& out) {
+    out.status = r.status;
+    if (!Sleep(r.delay)) return;
+    if (r.fault == Fault::kNeverAnswer) {
+      pollfd gone{t_connection.fd, POLLRDHUP, 0};  // the client leaving, or the stop
+      ::poll(&gone, 1, -1);
+      ::shutdown(t_connection.fd, SHUT_RDWR);  // what the library writes next goes nowhere
+      return;
+    }
+    for (const auto& [name, value] : r.headers) out.set_header(name, value);
+    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
+      out.body = r.body;
+      return;
+    }
+    const std::string type = out.get_header_value("Content-Type");
+    out.headers.erase("Content-Type");
+    auto writer = [this, r, pieces = std::size_t{0}](std::size_t offset, httplib::DataSink& sink) mutable {
+      return WriteBody(r, pieces, offset, sink);
+    };
+    if (r.chunked || r.fault == Fault::kBrokenChunked) {
+      out.set_chunked_content_provider(type, std::move(writer));
+    } else {
+      const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
+      out.set_content_provider(static_cast<std::size_t>(size), type,
+                               [writer](std::size_t offset, std::size_t, httplib::DataSink& sink) mutable {
+                                 return writer(offset, sink);
+                               });
+    }
+  }
+};
 
 std::optional<std::string> Request::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (detail::EqualsIgnoreCase(key, name)) return value;
+    if (EqualsIgnoreCase(key, name)) return value;
   }
   return std::nullopt;
 }
 
 Response Response::Text(std::string body, int status) {
-  Response r;
-  r.status = status;
-  r.body = std::move(body);
-  r.headers.emplace_back("Content-Type", "text/html");
-  return r;
+  return Response{.status = status, .headers = {{"Content-Type", "text/html"}}, .body = std::move(body)};
 }
 
 Response Response::Redirect(std::string location, int status) {
-  Response r;
-  r.status = status;
-  r.headers.emplace_back("Location", std::move(location));
-  r.body = "moved";
-  return r;
+  return Response{.status = status, .headers = {{"Location", std::move(location)}}, .body = "moved"};
 }
 
 Response Response::Generated(std::uint64_t size) {
-  Response r;
-  r.generated_size = size;
-  r.headers.emplace_back("Content-Type", "application/octet-stream");
-  return r;
+  return Response{.headers = {{"Content-Type", "application/octet-stream"}}, .generated_size = size};
 }
 
 std::string GeneratedBytes(std::uint64_t offset, std::size_t length) {
@@ -53,274 +278,77 @@ std::string GeneratedBytes(std::uint64_t offset, std::size_t length) {
   return out;
 }
 
-namespace {
+Endpoint::Endpoint(const ServerOptions& options) : impl_(std::make_unique<Impl>(options)) {}
+Endpoint::~Endpoint() { Stop(); }
 
-constexpr std::size_t kBlock = 64 * 1024;
-constexpr auto kWritePause = std::chrono::milliseconds(1);
-
-// The body of one answer, whether held or generated.
-class Body {
- public:
-  explicit Body(const Response& r) : response_(r) {}
-  std::uint64_t size() const {
-    return response_.generated_size > 0 ? response_.generated_size : response_.body.size();
+void Endpoint::Stop() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (std::exchange(impl_->stopping, true)) return;
+    for (int fd : impl_->open_sockets) ::shutdown(fd, SHUT_RDWR);  // ends every read, write and poll on it
+    impl_->open_sockets.clear();
   }
-  std::string Slice(std::uint64_t offset, std::size_t length) const {
-    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size() - std::min(offset, size())));
-    if (response_.generated_size > 0) return GeneratedBytes(offset, length);
-    return response_.body.substr(static_cast<std::size_t>(offset), length);
-  }
-
- private:
-  const Response& response_;
-};
-
-std::string ToHex(std::size_t n) {
-  std::ostringstream out;
-  out << std::hex << n;
-  return out.str();
+  impl_->changed.notify_all();
+  impl_->stop();
+  impl_->listener.join();
 }
 
-std::string ContentTypeFor(const std::filesystem::path& path) {
-  std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-  if (ext == ".html" || ext == ".htm") return "text/html";
-  if (ext == ".txt") return "text/plain";
-  if (ext == ".xml" || ext == ".rss" || ext == ".rdf") return "application/xml";
-  if (ext == ".css") return "text/css";
-  if (ext == ".js") return "text/javascript";
-  if (ext == ".png") return "image/png";
-  if (ext == ".gif") return "image/gif";
-  if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
-  return "application/octet-stream";
+std::uint16_t Endpoint::port() const { return impl_->port; }
+const std::string& Endpoint::address() const { return impl_->address; }
+std::size_t Endpoint::ConnectionCount() const { return impl_->connections; }
+std::size_t Endpoint::RequestCount() const { return Requests().size(); }
+
+std::vector<Request> Endpoint::Requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->requests;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+bool Endpoint::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
 }
 
-// The file a target names below root, or nothing when it would leave root or is malformed.
-std::optional<std::filesystem::path> ResolveInFolder(const std::filesystem::path& root,
-                                                     std::string_view target) {
-  target = target.substr(0, target.find_first_of("?#"));
-  if (!target.starts_with('/')) return std::nullopt;
-  std::string decoded;
-  for (std::size_t i = 0; i < target.size(); ++i) {
-    if (target[i] == '%') {
-      if (i + 2 >= target.size()) return std::nullopt;
-      int hi = HexValue(target[i + 1]);
-      int lo = HexValue(target[i + 2]);
-      if (hi < 0 || lo < 0) return std::nullopt;
-      decoded.push_back(static_cast<char>(hi * 16 + lo));
-      i += 2;
-    } else {
-      decoded.push_back(target[i]);
-    }
-  }
-  if (decoded.find('\0') != std::string::npos || decoded.find('\\') != std::string::npos) return std::nullopt;
-  std::filesystem::path relative;
-  std::size_t pos = 1;
-  while (pos <= decoded.size()) {
-    std::size_t next = decoded.find('/', pos);
-    if (next == std::string::npos) next = decoded.size();
-    std::string segment = decoded.substr(pos, next - pos);
-    if (segment == "..") return std::nullopt;
-    if (!segment.empty() && segment != ".") relative /= segment;
-    pos = next + 1;
-  }
-  std::filesystem::path full = root / relative;
-  std::error_code ec;
-  if (std::filesystem::is_directory(full, ec)) full /= "index.html";
-  if (!std::filesystem::is_regular_file(full, ec)) return std::nullopt;
-  return full;
+void Endpoint::ClearRequests() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->requests.clear();
 }
 
-}  // namespace
-
-struct Server::Impl {
-  using Route = std::variant<Response, Handler>;
-
-  mutable std::mutex mutex;
-  mutable std::condition_variable request_arrived;
-  std::map<std::string, Route, std::less<>> routes;
-  std::optional<std::filesystem::path> folder;
-  std::chrono::milliseconds default_delay{0};
-  std::vector<Request> requests;
-  std::unique_ptr<detail::Listener> listener;
-
-  void Record(const Request& request) {
-    {
-      std::lock_guard lock(mutex);
-      requests.push_back(request);
-    }
-    request_arrived.notify_all();
-  }
-
-  Response Answer(const Request& request) {
-    std::optional<Route> route;
-    std::optional<std::filesystem::path> root;
-    std::chrono::milliseconds extra_delay;
-    {
-      std::lock_guard lock(mutex);
-      if (auto it = routes.find(request.target); it != routes.end()) route = it->second;
-      root = folder;
-      extra_delay = default_delay;
-    }
-    Response response;
-    if (route) {
-      if (auto* fixed = std::get_if<Response>(&*route)) {
-        response = *fixed;
-      } else {
-        response = std::get<Handler>(*route)(request);
-      }
-    } else if (root && (request.method == "GET" || request.method == "HEAD")) {
-      if (auto file = ResolveInFolder(*root, request.target)) {
-        std::ifstream in(*file, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        if (in.bad()) {
-          response = Response::Text("cannot read the file", 500);
-        } else {
-          response.body = std::move(content).str();
-          response.headers.emplace_back("Content-Type", ContentTypeFor(*file));
+Server::Server(ServerOptions options) : Endpoint(options) {
+  impl_->set_error_handler(
+      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& out) {
+        if (out.status != 404 || !out.body.empty()) return Outcome::Unhandled;
+        out.set_content("Not Found", "text/html");
+        return Outcome::Handled;
+      }));
+  impl_->Listen(
+      [impl = impl_.get()](const Request& request, const httplib::Request&, httplib::Response& out) {
+        if (auto length = request.Header("Content-Length");
+            length && (length->empty() || length->find_first_not_of("0123456789") != std::string::npos)) {
+          out.status = 400;  // the library would take the rest for the next request
+          t_connection.keep_open = false;
+          return;
         }
-      } else {
-        response = Response::Text("Not Found", 404);
-      }
-    } else {
-      response = Response::Text("Not Found", 404);
-    }
-    response.delay += extra_delay;
-    return response;
-  }
-
-  // Sends one answer; false when the connection must close afterwards.
-  static bool Send(int fd, const Request& request, const Response& response, bool keep_alive,
-                   const StopSignal& stop) {
-    if (!SleepFor(response.delay, stop)) return false;
-    if (response.fault == Fault::kNeverAnswer) {
-      char sink[4096];
-      while (detail::ReceiveSome(fd, sink, sizeof sink, stop) > 0) {
-      }
-      return false;
-    }
-    const bool chunked = response.chunked || response.fault == Fault::kBrokenChunked;
-    const bool cut = response.fault == Fault::kCloseMidBody || response.fault == Fault::kResetMidBody ||
-                     response.fault == Fault::kBrokenChunked;
-    keep_alive = keep_alive && !cut;
-    const bool no_body = request.method == "HEAD" || response.status == 204 || response.status == 304 ||
-                         (response.status >= 100 && response.status < 200);
-    Body body(response);
-
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                       (response.reason.empty() ? detail::ReasonPhrase(response.status) : response.reason) +
-                       "\r\n";
-    if (chunked) {
-      head += "Transfer-Encoding: chunked\r\n";
-    } else if (response.status != 204 && response.status != 304) {
-      head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    }
-    if (!keep_alive) head += "Connection: close\r\n";
-    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-    head += "\r\n";
-    if (!response.write_sizes.empty() || response.fault == Fault::kTrickle) detail::SetNoDelay(fd);
-    if (!SendAll(fd, head, stop)) return false;
-    if (no_body) return keep_alive;
-
-    std::uint64_t limit = body.size();
-    if (response.fault == Fault::kCloseMidBody || response.fault == Fault::kResetMidBody ||
-        response.fault == Fault::kBrokenChunked) {
-      limit = std::min<std::uint64_t>(limit, response.fault_after);
-    }
-    std::uint64_t offset = 0;
-    std::size_t size_index = 0;
-    while (offset < limit) {
-      std::size_t piece = kBlock;
-      if (response.fault == Fault::kTrickle) {
-        piece = 1;
-      } else if (!response.write_sizes.empty()) {
-        piece = std::max<std::size_t>(1, response.write_sizes[size_index % response.write_sizes.size()]);
-        ++size_index;
-      }
-      piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, limit - offset));
-      std::string data = body.Slice(offset, piece);
-      if (chunked) data = ToHex(data.size()) + "\r\n" + data + "\r\n";
-      if (!SendAll(fd, data, stop)) return false;
-      offset += piece;
-      if (response.fault == Fault::kTrickle) {
-        if (!SleepFor(response.trickle_interval, stop)) return false;
-      } else if (!response.write_sizes.empty()) {
-        if (!SleepFor(kWritePause, stop)) return false;
-      }
-    }
-    switch (response.fault) {
-      case Fault::kBrokenChunked:
-        SendAll(fd, "zz-not-a-size\r\nrest\r\n", stop);
-        SleepFor(std::chrono::milliseconds(100), stop);
-        return false;
-      case Fault::kCloseMidBody:
-        // Let the client take what was sent before the end arrives.
-        SleepFor(std::chrono::milliseconds(100), stop);
-        return false;
-      case Fault::kResetMidBody:
-        SleepFor(std::chrono::milliseconds(200), stop);
-        detail::SetResetOnClose(fd);
-        return false;
-      default:
-        break;
-    }
-    if (chunked && !SendAll(fd, "0\r\n\r\n", stop)) return false;
-    return keep_alive;
-  }
-
-  void Serve(Fd connection, const StopSignal& stop) {
-    std::string buffer;
-    for (;;) {
-      Request request;
-      auto outcome = detail::ReadRequest(connection.get(), buffer, stop, request);
-      if (outcome == detail::ReadOutcome::kClosed) return;
-      if (outcome != detail::ReadOutcome::kRequest) {
-        Response bad = Response::Text("Bad Request", outcome == detail::ReadOutcome::kTooLarge ? 431 : 400);
-        Send(connection.get(), Request{}, bad, false, stop);
-        return;
-      }
-      Record(request);
-      bool keep_alive = request.version == "HTTP/1.1";
-      if (auto connection_header = request.Header("Connection")) {
-        if (detail::EqualsIgnoreCase(*connection_header, "close")) keep_alive = false;
-        if (detail::EqualsIgnoreCase(*connection_header, "keep-alive")) keep_alive = true;
-      }
-      Response response = Answer(request);
-      if (!Send(connection.get(), request, response, keep_alive, stop)) return;
-    }
-  }
-};
-
-Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>()) {
-  impl_->listener = std::make_unique<detail::Listener>(
-      options, [impl = impl_.get()](Fd fd, const StopSignal& stop) { impl->Serve(std::move(fd), stop); });
+        std::unique_lock lock(impl->mutex);
+        const auto route = impl->routes.find(request.target);
+        const Handler script = route == impl->routes.end() ? nullptr : route->second;
+        const std::chrono::milliseconds delay = impl->default_delay;
+        lock.unlock();
+        if (!script) {
+          impl->Sleep(delay);  // then the library serves the folder, or 404
+          return;
+        }
+        Response response = script(request);
+        response.delay += delay;
+        impl->Send(response, out);
+      });
 }
-
-Server::~Server() { Stop(); }
-
-void Server::Stop() {
-  if (impl_->listener) impl_->listener->Stop();
-}
-
-std::uint16_t Server::port() const { return impl_->listener->port(); }
-const std::string& Server::address() const { return impl_->listener->address(); }
 
 std::string Server::Url(std::string_view target) const {
   return "http://" + address() + ":" + std::to_string(port()) + std::string(target);
 }
 
 void Server::Route(std::string target, Response response) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->routes.insert_or_assign(std::move(target), std::move(response));
+  Route(std::move(target), [response = std::move(response)](const Request&) { return response; });
 }
 
 void Server::Route(std::string target, Handler handler) {
@@ -328,9 +356,9 @@ void Server::Route(std::string target, Handler handler) {
   impl_->routes.insert_or_assign(std::move(target), std::move(handler));
 }
 
-void Server::ServeFolder(std::filesystem::path root) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->folder = std::move(root);
+void Server::ServeFolder(const std::filesystem::path& root) {
+  std::lock_guard lock(impl_->mutex);  // which every request takes before it reaches the folder
+  impl_->set_mount_point("/", root.string());
 }
 
 void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
@@ -338,26 +366,30 @@ void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
   impl_->default_delay = delay;
 }
 
-std::vector<Request> Server::Requests() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->requests;
+Proxy::Proxy(ServerOptions options) : Endpoint(options) {
+  impl_->one_request_per_connection = true;
+  impl_->Listen([](const Request& request, const httplib::Request& in, httplib::Response& out) {
+    out.status = request.method == "CONNECT" ? 501 : 502;
+    const auto to = LoopbackUpstream(request.target);
+    if (request.method == "CONNECT" || !to) return;
+    httplib::Client upstream(to->host, to->port);
+    upstream.set_decompress(false);
+    upstream.set_url_encode(false);
+    httplib::Request forwarded = in;
+    forwarded.path = to->path;
+    forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
+    for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
+      forwarded.headers.erase(hop);
+    }
+    if (auto answer = upstream.send(forwarded)) {
+      out = std::move(*answer);
+      for (const char* framing : {"Connection", "Keep-Alive", "Content-Length", "Transfer-Encoding"}) {
+        out.headers.erase(framing);
+      }
+    }
+  });
 }
 
-std::size_t Server::RequestCount() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->requests.size();
-}
-
-bool Server::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(impl_->mutex);
-  return impl_->request_arrived.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
-}
-
-std::size_t Server::ConnectionCount() const { return impl_->listener->accepted(); }
-
-void Server::ClearRequests() {
-  std::lock_guard lock(impl_->mutex);
-  impl_->requests.clear();
-}
+std::string Proxy::HostPort() const { return address() + ":" + std::to_string(port()); }
 
 }  // namespace korinbo::httpd

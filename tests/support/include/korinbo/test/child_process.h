@@ -12,7 +12,8 @@ namespace korinbo::test {
 
 class ChildProcess {
  public:
-  // argv[0] is the program's path. With merge_stderr its standard error joins the output.
+  // argv[0] is the program's path, or its name to look up in PATH. With merge_stderr its standard
+  // error joins the output.
   static std::optional<ChildProcess> Start(std::vector<std::string> argv, bool merge_stderr = false);
 
   ChildProcess(ChildProcess&& other) noexcept;
