@@ -20,6 +20,9 @@ std::string CodePointToCp932(char32_t code_point);
 std::optional<std::string> Cp932ToUtf8(std::string_view sjis);
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 
+// Whether the text is UTF-8 by the standard's strict rules.
+bool IsUtf8(std::string_view text);
+
 // CP932 to UTF-8 for display: a byte sequence that is not CP932 becomes U+FFFD and the rest goes on.
 std::string Cp932ToUtf8Lossy(std::string_view sjis);
 

@@ -157,6 +157,8 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
   return ConvertStrictly(utf8, "CP932", "UTF-8");
 }
 
+bool IsUtf8(std::string_view text) { return ConvertStrictly(text, "UTF-16LE", "UTF-8").has_value(); }
+
 std::string Cp932ToUtf8Lossy(std::string_view sjis) {
   Iconv converter("UTF-8", "CP932");
   std::string out;
