@@ -23,14 +23,14 @@ constexpr std::size_t kMetaScanBytes = 64 * 1024;
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 std::size_t FindIgnoringCase(std::string_view text, std::string_view what, std::size_t from) {
-  const auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end(),
-                              what.begin(), what.end(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  const auto it =
+      std::search(text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end(),
+                  what.begin(), what.end(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
   return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
 }
 
@@ -41,10 +41,22 @@ std::optional<std::string> EncodeFor(std::string_view charset) {
     std::string_view encode;
   };
   static constexpr std::array<Name, 16> kNames = {{
-      {"shift_jis", ""},     {"shift-jis", ""},     {"sjis", ""},      {"x-sjis", ""},
-      {"windows-31j", ""},   {"cp932", ""},         {"ms_kanji", ""},  {"csshiftjis", ""},
-      {"euc-jp", "euc"},     {"x-euc-jp", "euc"},   {"eucjp", "euc"},  {"cseucpkdfmtjapanese", "euc"},
-      {"iso-2022-jp", "jis"}, {"csiso2022jp", "jis"}, {"utf-8", "utf8"}, {"utf8", "utf8"},
+      {"shift_jis", ""},
+      {"shift-jis", ""},
+      {"sjis", ""},
+      {"x-sjis", ""},
+      {"windows-31j", ""},
+      {"cp932", ""},
+      {"ms_kanji", ""},
+      {"csshiftjis", ""},
+      {"euc-jp", "euc"},
+      {"x-euc-jp", "euc"},
+      {"eucjp", "euc"},
+      {"cseucpkdfmtjapanese", "euc"},
+      {"iso-2022-jp", "jis"},
+      {"csiso2022jp", "jis"},
+      {"utf-8", "utf8"},
+      {"utf8", "utf8"},
   }};
   for (const Name& name : kNames) {
     if (EqualsIgnoringCase(charset, name.charset)) return std::string(name.encode);

@@ -51,7 +51,8 @@ SiteTest SiteTester::Run(const SiteDefinition& site) {
   SiteTest test;
   test.page = page_;
   test.area = FindHeadlineArea(*page_, site.str_start, site.str_end);
-  const std::string_view cut = std::string_view(*page_).substr(test.area.begin, test.area.end - test.area.begin);
+  const std::string_view cut =
+      std::string_view(*page_).substr(test.area.begin, test.area.end - test.area.begin);
   // The fetch's seen log gains the new links; this one is thrown away.
   HistoryLines seen_log = seen_log_;
   TestSink sink(test, test.area.begin);

@@ -33,8 +33,9 @@ TEST(SiteFileBytes, NewFileListsTheEightKeysInShiftJis) {
             "anc_form=<li><a href=\"([^\"]+)\">([^<]+)</a>\r\njump_url=$1\r\ncaptions=$2\r\nremark=" +
                 Sjis("速報") + "\r\nencode=euc\r\n");
   SiteDefinition empty;
-  EXPECT_EQ(SiteFileBytes("", empty),
-            "url=\r\nstr_start=\r\nstr_end=\r\nanc_form=\r\njump_url=\r\ncaptions=\r\nremark=\r\nencode=\r\n");
+  EXPECT_EQ(
+      SiteFileBytes("", empty),
+      "url=\r\nstr_start=\r\nstr_end=\r\nanc_form=\r\njump_url=\r\ncaptions=\r\nremark=\r\nencode=\r\n");
 }
 
 TEST(SiteFileBytes, EditedFileKeepsItsOtherLinesAndItsUnchangedKeys) {
@@ -94,7 +95,8 @@ TEST(SiteFileBytes, ReadsBackAsTheDefinitionWhateverTheOldKeyLines) {
     const std::string cleared_file = SiteFileBytes(old_file, cleared);
     EXPECT_EQ(ReadBack(cleared_file), cleared) << old_file;
     EXPECT_EQ(cleared_file.find("URL=http://b.example/\r\n url=x\r\nurl\t=y\r\n") == 0,
-              old_file.starts_with("URL")) << old_file;
+              old_file.starts_with("URL"))
+        << old_file;
   }
   // The later line is kept as a comment, not dropped.
   const std::string commented = SiteFileBytes("remark=old\r\nremark=older\r\n", cleared);
@@ -103,7 +105,8 @@ TEST(SiteFileBytes, ReadsBackAsTheDefinitionWhateverTheOldKeyLines) {
 }
 
 TEST(SiteFileBytes, Utf8FileStaysUtf8WithItsByteOrderMark) {
-  const std::string note = "# \xE9\x80\x9F\xE5\xA0\xB1 \xF0\x9F\x93\xB0\r\n";  // "速報" and an emoji CP932 lacks
+  const std::string note =
+      "# \xE9\x80\x9F\xE5\xA0\xB1 \xF0\x9F\x93\xB0\r\n";  // "速報" and an emoji CP932 lacks
   for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
     SCOPED_TRACE(mark.empty() ? "without mark" : "with mark");
     const std::string old_file = mark + "url=http://a.example/news/\r\nremark=\xE6\x97\xA7\r\n" + note;

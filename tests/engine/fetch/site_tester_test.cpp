@@ -15,9 +15,15 @@ const std::string kAddress = "http://a.example/news/index.html";
 // A Shift_JIS page: a navigation link outside the list, then three headlines, the line ends mixed.
 std::string Page() {
   return "<a href=\"nav.html\">nav</a>\n<ul>\r\n"
-         "<li><a href=\"1.html\">" + Sjis("一面") + "</a></li>\n"
-         "<li><a href=\"/2.html\">" + Sjis("経済") + "</a></li>\r"
-         "<li><a href=\"1.html\">" + Sjis("再掲") + "</a></li>\n"
+         "<li><a href=\"1.html\">" +
+         Sjis("一面") +
+         "</a></li>\n"
+         "<li><a href=\"/2.html\">" +
+         Sjis("経済") +
+         "</a></li>\r"
+         "<li><a href=\"1.html\">" +
+         Sjis("再掲") +
+         "</a></li>\n"
          "</ul>\n<a href=\"foot.html\">foot</a>\n";
 }
 
@@ -40,7 +46,8 @@ SiteTester Tester(const std::string& body = Page()) {
 
 std::string Span(const SiteTest& test, std::size_t match, std::size_t group) {
   const MatchSpan& span = test.matches[match].groups[group];
-  return test.page->substr(static_cast<std::size_t>(span.start), static_cast<std::size_t>(span.end - span.start));
+  return test.page->substr(static_cast<std::size_t>(span.start),
+                           static_cast<std::size_t>(span.end - span.start));
 }
 
 TEST(SiteTester, MakesTheRowsOfTheFetchWithTheirMatchesInThePage) {
