@@ -5,8 +5,10 @@
 #include <QTimer>
 
 #include "global_hotkey.h"
+#include "hotkey_note.h"
 #include "main_window.h"
 #include "settings_dialog.h"
+#include "site_folder_guide.h"
 #include "tray_residency.h"
 
 namespace korinbo {
@@ -15,6 +17,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
     : window_(std::make_unique<MainWindow>(start_dir, settings_file)) {
   MainWindow& window = *window_;
   window.setWindowIcon(KorinboIcon());
+  new SiteFolderGuide(window.headline_list(), window.site_tree(), start_dir);
 
   hotkey_ = new GlobalHotKey(&window);
   tray_ = std::make_unique<TrayResidency>(
@@ -36,6 +39,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
 
   dialog_ = std::make_unique<SettingsDialog>(
       window.settings(), [&window] { window.hide(); }, [&window] { window.RunShowing(); });
+  new HotkeyNote(*hotkey_, dialog_->group_box2());
   QObject::connect(window.settings_action(), &QAction::triggered, dialog_.get(), [this] { dialog_->N10Click(); });
 }
 
@@ -47,5 +51,18 @@ Program::~Program() {
 }
 
 void Program::Start() { window_->RunShowing(); }
+
+void Program::BringForward() {
+  if (tray_->HiddenInTray()) {
+    tray_->RestoreFromTray();
+    return;
+  }
+  QWidget* shown = dialog_->isVisible() ? static_cast<QWidget*>(dialog_.get()) : window_.get();
+  if (shown->isMinimized()) shown->showNormal();
+  shown->raise();
+  shown->activateWindow();
+}
+
+void Program::Toggle() { hotkey_->HotKeyPressed(1); }
 
 }  // namespace korinbo

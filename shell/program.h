@@ -21,6 +21,10 @@ class Program {
 
   // The first showing of the main window.
   void Start();
+  // Requests of a later start for the same start directory: the window (or the settings dialog
+  // standing in for it) brought forward, from the tray too; or hidden and back as the hotkey does.
+  void BringForward();
+  void Toggle();
 
   MainWindow& window() { return *window_; }
   TrayResidency& tray() { return *tray_; }

@@ -1,14 +1,17 @@
 // korinbo-fetch: the headline fetch from a terminal, for site authors and scripts.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "korinbo/in_memory_window.h"
 #include "korinbo/codepage.h"
+#include "korinbo/directory_lock.h"
 #include "korinbo/errors.h"
 #include "korinbo/fetch.h"
 #include "korinbo/file_io.h"
@@ -40,7 +43,9 @@ constexpr std::string_view kUsage =
     "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
     "\n"
     "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
-    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n";
+    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n"
+    "site and category hold DIR while they run: they wait up to 10 s for another fetch, and end\n"
+    "with 1 while a korinbo window has DIR open.\n";
 
 struct Options {
   std::filesystem::path dir = ".";
@@ -148,6 +153,22 @@ SiteTreeNode* FindChild(const std::vector<std::unique_ptr<SiteTreeNode>>& nodes,
   return nullptr;
 }
 
+// Waits a little for another fetch to end; a window keeps its directory until it closes.
+std::optional<DirectoryLock> TakeStartDirectory(const std::filesystem::path& dir) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    DirectoryLock lock = DirectoryLock::TryTake(dir, "korinbo-fetch");
+    if (lock.outcome() != DirectoryLock::Outcome::kBusy) return lock;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::cerr << "korinbo-fetch: " << dir.string() << " is in use by another program ("
+                << (lock.holder().empty() ? std::string("unknown") : lock.holder())
+                << "); close the window on it or wait for the other fetch\n";
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
 int RunFetch(const Options& options, const Output& out) {
   const bool category_fetch = options.command == "category";
   if (options.args.size() != (category_fetch ? 1u : 2u)) {
@@ -157,6 +178,9 @@ int RunFetch(const Options& options, const Output& out) {
   }
   InMemoryWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
                    [&out](std::string_view text) { out.Message(text); });
+  // The window, or another fetch, may be writing the same history files.
+  const std::optional<DirectoryLock> lock = TakeStartDirectory(window.StartDirectory());
+  if (!lock) return kExitEndedEarly;
   window.tree() = BuildSiteTree(window.StartDirectory(), "");
   const std::string category = FromTerminal(options.args[0]);
   SiteTreeNode* root = FindChild(window.tree().roots, category);
