@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpcre2-dev libcurl4-openssl-dev ca-certificates libcpp-httplib-dev
+  libpcre2-dev libcurl4-openssl-dev ca-certificates libcpp-httplib-dev libuchardet-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-wayland
   libxcb1-dev libxcb-keysyms1-dev libxkbcommon-dev libgl-dev libglib2.0-dev
   xvfb xauth xdotool trayer x11-utils

@@ -77,6 +77,14 @@ class MainWindow : public QMainWindow, public FetchWindow {
   // coordinates) and pops up the category or the site menu.
   void TreeMouseDown(Qt::MouseButton button, const QPoint& pos);
 
+  // The window "サイト定義" (shell/site_editor.h) for the selected site's file, for a new site in
+  // the selected category, or for a new site in none. After a save the favourites follow a renamed
+  // file, and the tree shows and selects the site.
+  void EditSelectedSite();
+  void NewSiteInSelectedCategory();
+  void NewSite();
+  void SiteDefinitionSaved(const std::string& old_file, const std::string& new_file);
+
   // The process-wide settings, which the settings dialog reads and changes.
   Settings& settings() { return settings_; }
   const std::filesystem::path& start_directory() const { return start_dir_; }
@@ -165,6 +173,7 @@ class MainWindow : public QMainWindow, public FetchWindow {
   void ApplyListFonts();
   void FillTree(const SiteTree& model);
   void RunFetch(bool (HeadlineFetch::*fetch)());
+  void OpenSiteEditor(const std::optional<std::string>& file_name, const std::string& category);
   void ShowBox(BoxKind kind, std::string_view text);
   void ShowError(std::string_view text) { ShowBox(BoxKind::kError, text); }
   void AdjustToOuterFrame();

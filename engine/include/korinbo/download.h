@@ -47,6 +47,7 @@ class PageAssembler {
 struct DownloadResult {
   std::string page;     // the body read (also after any failure), each 1024-byte piece cut at its first NUL
   std::string address;  // where the page was read from after redirects; the URL asked for without one
+  std::string content_type;  // the answer's Content-Type header ("text/html; charset=EUC-JP"), if any
 };
 
 // Called again and again while a transfer is awaited; returning true stops every running transfer,

@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <array>
 #include <cerrno>
 #include <memory>
 #include <stdexcept>
@@ -124,7 +125,66 @@ std::unique_ptr<Cp932Table> BuildTable() {
   return table;
 }
 
+// CP932 to UTF-16, character by character: for every pair of a lead and a trail byte, and for every
+// single byte, its unit, or 0 where iconv finds no character (a NUL byte is looked at apart).
+struct Cp932Decoding {
+  std::array<char16_t, 0x10000> pairs{};
+  std::array<char16_t, 0x100> singles{};
+};
+
+std::unique_ptr<Cp932Decoding> BuildDecoding() {
+  Iconv converter("UTF-16LE", "CP932");
+  if (!converter.ok()) return nullptr;
+  auto decoding = std::make_unique<Cp932Decoding>();
+  auto unit_of = [&](std::string_view bytes) -> char16_t {
+    std::string out;
+    if (!converter.Convert(bytes, out) || out.size() != 2) return 0;
+    const auto low = static_cast<unsigned char>(out[0]);
+    const auto high = static_cast<unsigned char>(out[1]);
+    return static_cast<char16_t>(high << 8 | low);
+  };
+  for (int byte = 1; byte < 0x100; ++byte) {
+    const char single = static_cast<char>(byte);
+    decoding->singles[static_cast<std::size_t>(byte)] = unit_of(std::string_view(&single, 1));
+    if (decoding->singles[static_cast<std::size_t>(byte)] != 0) continue;
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      const char pair[2] = {single, static_cast<char>(trail)};
+      decoding->pairs[static_cast<std::size_t>(byte << 8 | trail)] = unit_of(std::string_view(pair, 2));
+    }
+  }
+  return decoding;
+}
+
 }  // namespace
+
+std::u16string Cp932ToUtf16Lossy(std::string_view sjis, std::vector<std::uint32_t>* unit_starts) {
+  static const std::unique_ptr<Cp932Decoding> decoding = BuildDecoding();
+  std::u16string units;
+  units.reserve(sjis.size());
+  if (unit_starts != nullptr) unit_starts->reserve(unit_starts->size() + sjis.size());
+  std::size_t i = 0;
+  while (i < sjis.size()) {
+    const auto byte = static_cast<unsigned char>(sjis[i]);
+    char16_t unit = byte == 0 ? u'\0' : u'\uFFFD';
+    std::size_t size = 1;
+    if (decoding && byte != 0) {
+      const char16_t pair =
+          i + 1 < sjis.size()
+              ? decoding->pairs[static_cast<std::size_t>(byte << 8 | static_cast<unsigned char>(sjis[i + 1]))]
+              : char16_t{0};
+      if (pair != 0) {
+        unit = pair;
+        size = 2;
+      } else if (decoding->singles[byte] != 0) {
+        unit = decoding->singles[byte];
+      }
+    }
+    units += unit;
+    if (unit_starts != nullptr) unit_starts->push_back(static_cast<std::uint32_t>(i));
+    i += size;
+  }
+  return units;
+}
 
 const Cp932Table* Cp932Table::Get() {
   static const std::unique_ptr<Cp932Table> table = BuildTable();
@@ -156,6 +216,8 @@ std::optional<std::string> Cp932ToUtf8(std::string_view sjis) {
 std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
   return ConvertStrictly(utf8, "CP932", "UTF-8");
 }
+
+bool IsUtf8(std::string_view text) { return ConvertStrictly(text, "UTF-16LE", "UTF-8").has_value(); }
 
 std::string Cp932ToUtf8Lossy(std::string_view sjis) {
   Iconv converter("UTF-8", "CP932");

@@ -64,6 +64,7 @@ struct Transfer {
   net::CurlEasy easy;  // set while the transfer runs in the multi handle
   PageAssembler page;
   std::string address;  // the URL asked for, until a redirect moves it
+  std::string content_type;
   bool finished = false;
   bool waiting = false;  // a Wait for it is on the stack
 };
@@ -137,6 +138,11 @@ struct Downloader::Impl {
           curl_easy_getinfo(transfer.easy.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
           effective != nullptr) {
         transfer.address = effective;
+      }
+      const char* content_type = nullptr;
+      if (curl_easy_getinfo(transfer.easy.get(), CURLINFO_CONTENT_TYPE, &content_type) == CURLE_OK &&
+          content_type != nullptr) {
+        transfer.content_type = content_type;
       }
       curl_multi_remove_handle(multi.get(), transfer.easy.get());
       transfer.easy.reset();
@@ -216,7 +222,7 @@ struct Downloader::Impl {
       t->waiting = false;  // the transfer stays and may be awaited again
       throw;
     }
-    DownloadResult result{t->page.Take(), std::move(t->address)};
+    DownloadResult result{t->page.Take(), std::move(t->address), std::move(t->content_type)};
     transfers.erase(id);
     return result;
   }

@@ -131,6 +131,22 @@ TEST_F(DownloadTest, WithoutARedirectTheAddressIsTheUrlAsGiven) {
   EXPECT_EQ(downloader_.DownloadPage(server_.Url("/a?x=1"), no_request).address, server_.Url("/a?x=1"));
 }
 
+TEST_F(DownloadTest, ContentTypeIsTheFinalAnswers) {
+  Response sjis = Response::Text("x");
+  sjis.headers = {{"Content-Type", "text/html; charset=Shift_JIS"}};
+  server_.Route("/sjis", sjis);
+  Response bare = Response::Text("x");
+  bare.headers.clear();
+  server_.Route("/bare", bare);
+  Response redirect = Response::Redirect("/sjis");
+  redirect.headers.emplace_back("Content-Type", "text/plain; charset=UTF-8");
+  server_.Route("/moved", redirect);
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/sjis"), Quick()).content_type, "text/html; charset=Shift_JIS");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/moved"), Quick()).content_type, "text/html; charset=Shift_JIS");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/bare"), Quick()).content_type, "");
+  EXPECT_EQ(downloader_.DownloadPage("http://127.0.0.1:1/x", Quick()).content_type, "");
+}
+
 TEST_F(DownloadTest, RedirectLoopEndsAsFailureAfterTenFollows) {
   server_.Route("/loop", Response::Redirect("/loop"));
   std::string page = Bounded(30s, [&] { return downloader_.DownloadPage(server_.Url("/loop"), Quick()).page; });
