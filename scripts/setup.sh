@@ -11,6 +11,7 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libgl-dev libglib2.0-dev
   xvfb xauth xdotool trayer x11-utils
   fonts-ipafont-gothic qt6-translations-l10n
+  dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
   nkf
 )
