@@ -1,0 +1,111 @@
+#include "korinbo/site_check.h"
+
+#include <optional>
+
+#include "korinbo/errors.h"
+#include "korinbo/fetch.h"
+#include "korinbo/file_io.h"
+#include "korinbo/history.h"
+#include "korinbo/site_tree.h"
+
+namespace korinbo {
+namespace {
+
+// The headlines' rows as the extraction classifies them; only their icons and links are kept.
+class ClassifiedRows : public HeadlineSink {
+ public:
+  int AppendRow(std::string_view caption) override {
+    rows_.push_back(NewHeadline{std::string(caption), {}});
+    icons_.push_back(kIconNew);
+    return static_cast<int>(rows_.size() - 1);
+  }
+  void SetRemark(int, std::string_view) override {}
+  void SetIcon(int row, int icon) override { icons_.at(static_cast<std::size_t>(row)) = icon; }
+  void SetLink(int row, std::string_view link) override { rows_.at(static_cast<std::size_t>(row)).link = link; }
+
+  int count() const { return static_cast<int>(rows_.size()); }
+  // A link in neither log is new at its first row and unread at any later one.
+  std::vector<NewHeadline> NewOnes() && {
+    std::vector<NewHeadline> fresh;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      if (icons_[i] == kIconNew) fresh.push_back(std::move(rows_[i]));
+    }
+    return fresh;
+  }
+
+ private:
+  std::vector<NewHeadline> rows_;
+  std::vector<int> icons_;
+};
+
+FetchOutcome OutcomeOf(FetchOutcome::Kind kind, std::string detail = {}) {
+  FetchOutcome outcome;
+  outcome.kind = kind;
+  outcome.detail = std::move(detail);
+  return outcome;
+}
+
+}  // namespace
+
+std::vector<SiteCheck> CheckSites(const std::filesystem::path& start_dir, const std::vector<std::string>& file_names,
+                                  const DownloadOptions& options, Downloader& downloader,
+                                  const WhileWaiting& stop) {
+  const HistoryLines seen_log = LoadHistoryLines(start_dir, kSeenLogName);
+  const HistoryLines visit_log = LoadHistoryLines(start_dir, kVisitLogName);
+  const std::filesystem::path site_folder = start_dir / std::string(kSiteFolderName);
+
+  struct Started {
+    SiteDefinition site;
+    Downloader::TransferId id;
+  };
+  std::vector<SiteCheck> checks(file_names.size());
+  std::vector<std::optional<Started>> started(file_names.size());
+  for (std::size_t i = 0; i < file_names.size(); ++i) {
+    checks[i].file_name = file_names[i];
+    std::optional<SiteDefinition> site;
+    try {
+      site = ReadSiteDefinitionFile(PathInDirectory(site_folder, file_names[i]));
+    } catch (const FileError& error) {
+      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kNoDefinition, error.what());
+      continue;
+    }
+    if (!site) {
+      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kNoDefinition);
+    } else if (!site->url.starts_with("http://")) {
+      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kBadUrl);
+    } else {
+      const Downloader::TransferId id = downloader.Start(site->url, options);
+      started[i] = Started{std::move(*site), id};
+    }
+  }
+
+  bool stopped = false;
+  const WhileWaiting while_waiting = [&stop, &stopped] {
+    if (stopped || (stop && stop())) stopped = true;
+    return stopped;
+  };
+  for (std::size_t i = 0; i < file_names.size(); ++i) {
+    if (!started[i]) continue;
+    const SiteDefinition& site = started[i]->site;
+    const std::string body = downloader.Wait(started[i]->id, while_waiting);
+    if (stopped) {
+      checks[i].outcome = PageOutcome(DownloadEnd::kStopped, 0, {}, site, 0);
+      continue;
+    }
+    const std::string page = ConvertByEncode(NormaliseLineEnds(body), site.encode);
+    HistoryLines seen = seen_log;
+    ClassifiedRows rows;
+    try {
+      ExtractHeadlines(CutHeadlineArea(page, site.str_start, site.str_end), site, BaseUrl(site.url), seen, visit_log,
+                       rows);
+    } catch (const PatternError& error) {
+      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kPatternError, error.what());
+      continue;
+    }
+    checks[i].outcome = PageOutcome(DownloadEnd::kComplete, 0, page, site, rows.count());
+    checks[i].new_headlines = std::move(rows).NewOnes();
+  }
+  return checks;
+}
+
+}  // namespace korinbo
