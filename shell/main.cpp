@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include <QApplication>
+#include <QDBusConnection>
 
 #include "korinbo/settings.h"
 #include "main_window.h"
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
   std::error_code error;
   std::filesystem::path start_dir = std::filesystem::current_path(error);
   if (error) start_dir = ".";
-  korinbo::Program program(start_dir, korinbo::SettingsFilePath());
+  korinbo::Program program(start_dir, korinbo::SettingsFilePath(), QDBusConnection::sessionBus());
   program.Start();
   return QApplication::exec();
 }

@@ -550,6 +550,7 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
     rebuild_after_fetch_ = false;
     RebuildSiteTree();
   }
+  emit FetchEnded();
 }
 
 bool MainWindow::WhileWaiting() {
@@ -602,6 +603,7 @@ void MainWindow::RebuildSiteTree() {
   FillTree(model);
   if (kept) Restore(*tree_, *kept);
   tree_built_ = true;
+  emit SiteTreeChanged();
 }
 
 void MainWindow::FillTree(const SiteTree& model) {
@@ -640,6 +642,7 @@ void MainWindow::AddFavourite() {
   if (node == nullptr || favourites == nullptr || ItemLevel(node) != 1) return;
   favourites->addChild(NewTreeItem(ItemText(node->parent()) + '_' + ItemText(node)));
   WriteFavourites();
+  emit SiteTreeChanged();
 }
 
 void MainWindow::RemoveFavourite() {
@@ -648,6 +651,7 @@ void MainWindow::RemoveFavourite() {
   const bool favourite = node->parent() != nullptr && node->parent() == tree_->topLevelItem(0);
   delete node;
   if (favourite) WriteFavourites();
+  emit SiteTreeChanged();
 }
 
 void MainWindow::WriteFavourites() {
