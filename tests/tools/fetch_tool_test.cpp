@@ -110,6 +110,40 @@ TEST_F(FetchTool, AFetchThatEndsEarlyExitsWithOne) {
   EXPECT_NE(r.err.find("nowhere"), std::string::npos);
 }
 
+// check counts, per site of the favourites or of a category, the links in neither log, names its
+// outcome, and leaves the start directory as it was.
+TEST_F(FetchTool, CheckCountsWhatIsNewAndWritesNothing) {
+  server_.Route("/a", httpd::Response::Text("<a href=\"1\">1</a><a href=\"2\">2</a><a href=\"1\">1</a>"));
+  server_.Route("/none", httpd::Response::Text("<p>nothing</p>"));
+  WriteSite("国内_毎日.txt", Site(server_.Url("/a")));
+  WriteSite("国内_読売.txt", Site(server_.Url("/none")));
+  std::ofstream(dir_ / "favolite.txt", std::ios::binary) << Sjis("国内_読売\r\n国内_毎日\r\n");
+  std::ofstream(dir_ / "logdata.txt", std::ios::binary) << server_.Url("/2") << "\r\n";
+  const auto listing = [this] {
+    std::string files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) {
+      const auto name = entry.path().filename();
+      if (!entry.is_regular_file() || name == "stdout" || name == "stderr" || name == "stdin") continue;
+      files += entry.path().string() + "=" + ReadFileBytes(entry.path()).value_or("") + "\n";
+    }
+    return files;
+  };
+  Run({"--dir", dir_.string(), "check"});
+  const std::string before = listing();
+
+  Result r = Run({"--dir", dir_.string(), "check"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "国内_読売\t0\t見出しなし\n国内_毎日\t1\t見出し 3件\n");
+  EXPECT_EQ(r.err, "");
+  r = Run({"--dir", dir_.string(), "check", "国内"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "毎日\t1\t見出し 3件\n読売\t0\t見出しなし\n");
+  EXPECT_EQ(listing(), before);
+
+  EXPECT_EQ(Run({"--dir", dir_.string(), "check", "nowhere"}).status, 1);
+  EXPECT_EQ(Run({"check", "a", "b"}).status, 2);
+}
+
 TEST_F(FetchTool, ExtractAppliesADefinitionToASavedPageWithoutWritingFiles) {
   WriteSite("d.txt", "url =http://a.example/x/y.html\r\nstr_start =<ul>\r\nstr_end =</ul>\r\n"
                      "anc_form =<a href=\"([^\"]*)\">([^<]*)</a>\r\njump_url =$1\r\ncaptions =$2\r\nencode =euc\r\n");

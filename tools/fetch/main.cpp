@@ -13,6 +13,7 @@
 #include "korinbo/fetch.h"
 #include "korinbo/file_io.h"
 #include "korinbo/pattern.h"
+#include "korinbo/site_check.h"
 #include "korinbo/site_tree.h"
 
 namespace korinbo {
@@ -28,6 +29,8 @@ constexpr std::string_view kUsage =
     "commands:\n"
     "  site CATEGORY SITE      fetch one site of DIR/newsurl, as a double-click in the window does\n"
     "  category CATEGORY       fetch every site of a category (\"お気に入り\" for the favourites)\n"
+    "  check [CATEGORY]        the window's background check of a category (default: the favourites):\n"
+    "                          each site's count of new headlines and its outcome; nothing is written\n"
     "  extract DEFINITION PAGE apply a site definition to a saved page (empty history, no files written)\n"
     "  convert ENCODE FILE     print FILE as the fetch sees it after line ends and the encode conversion\n"
     "  match PATTERN [FILE]    every match of a pattern in FILE (or standard input)\n"
@@ -40,7 +43,8 @@ constexpr std::string_view kUsage =
     "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
     "\n"
     "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
-    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n";
+    "final window title go to standard error. check prints site, new count and outcome, tab-separated.\n"
+    "Exit status: 0 done, 1 the fetch ended early, 2 usage.\n";
 
 struct Options {
   std::filesystem::path dir = ".";
@@ -148,6 +152,17 @@ SiteTreeNode* FindChild(const std::vector<std::unique_ptr<SiteTreeNode>>& nodes,
   return nullptr;
 }
 
+// The root of that name in the tree, or none after saying so.
+SiteTreeNode* FindCategory(const SiteTree& tree, const std::filesystem::path& start_dir, const std::string& arg,
+                           const std::string& category) {
+  SiteTreeNode* root = FindChild(tree.roots, category);
+  if (root == nullptr) {
+    std::cerr << "korinbo-fetch: there is no category \"" << arg << "\" in "
+              << (start_dir / std::string(kSiteFolderName)).string() << "\n";
+  }
+  return root;
+}
+
 int RunFetch(const Options& options, const Output& out) {
   const bool category_fetch = options.command == "category";
   if (options.args.size() != (category_fetch ? 1u : 2u)) {
@@ -158,13 +173,9 @@ int RunFetch(const Options& options, const Output& out) {
   InMemoryWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
                    [&out](std::string_view text) { out.Message(text); });
   window.tree() = BuildSiteTree(window.StartDirectory(), "");
-  const std::string category = FromTerminal(options.args[0]);
-  SiteTreeNode* root = FindChild(window.tree().roots, category);
-  if (root == nullptr) {
-    std::cerr << "korinbo-fetch: there is no category \"" << options.args[0] << "\" in "
-              << (window.StartDirectory() / std::string(kSiteFolderName)).string() << "\n";
-    return kExitEndedEarly;
-  }
+  SiteTreeNode* root =
+      FindCategory(window.tree(), window.StartDirectory(), options.args[0], FromTerminal(options.args[0]));
+  if (root == nullptr) return kExitEndedEarly;
   SiteTreeNode* selected = root;
   if (!category_fetch) {
     selected = FindChild(root->children, FromTerminal(options.args[1]));
@@ -188,6 +199,30 @@ int RunFetch(const Options& options, const Output& out) {
   std::cout << std::flush;
   out.Message(window.title());
   return completed ? kExitDone : kExitEndedEarly;
+}
+
+int RunCheck(const Options& options, const Output& out) {
+  if (options.args.size() > 1) {
+    std::cerr << "korinbo-fetch: check takes [CATEGORY]\n" << kUsage;
+    return kExitUsage;
+  }
+  const std::filesystem::path start_dir = std::filesystem::absolute(options.dir);
+  const SiteTree tree = BuildSiteTree(start_dir, "");
+  const std::string arg = options.args.empty() ? Cp932ToUtf8Lossy(FavouritesRootText()) : options.args[0];
+  const SiteTreeNode* root = FindCategory(tree, start_dir, arg, FromTerminal(arg));
+  if (root == nullptr) return kExitEndedEarly;
+  std::vector<std::string> file_names;
+  for (const auto& site : root->children) file_names.push_back(SiteFileNameOf(root->text, site->text));
+  DownloadOptions download;
+  download.use_proxy = options.proxy_mode;
+  download.proxy_name = options.proxy;
+  Downloader downloader;
+  const std::vector<SiteCheck> checks = CheckSites(start_dir, file_names, download, downloader);
+  for (std::size_t i = 0; i < checks.size(); ++i) {
+    std::cout << out.Field(root->children[i]->text) << '\t' << checks[i].new_headlines.size() << '\t'
+              << out.Field(checks[i].outcome.Text()) << '\n';
+  }
+  return kExitDone;
 }
 
 class CollectingSink : public HeadlineSink {
@@ -303,6 +338,7 @@ int Run(int argc, char** argv) {
   const Output out(options->raw);
   try {
     if (options->command == "site" || options->command == "category") return RunFetch(*options, out);
+    if (options->command == "check") return RunCheck(*options, out);
     if (options->command == "extract") return RunExtract(*options, out);
     if (options->command == "convert") return RunConvert(*options);
     if (options->command == "match") return RunMatch(*options, out);
