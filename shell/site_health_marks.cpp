@@ -1,5 +1,7 @@
 #include "site_health_marks.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
@@ -13,26 +15,34 @@
 namespace korinbo {
 namespace {
 
-constexpr int kBadgeGap = 4;
+constexpr int kGap = 4;
 constexpr int kBadgePadding = 5;
 
-// The count as a rounded badge at the right end of the name's cell; the name gives it room.
-class NewCountDelegate : public QStyledItemDelegate {
+// After the name: the warning mark, then the count as a rounded badge. The name gives them room.
+class MarksDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    const QString badge = Badge(index);
-    if (badge.isEmpty()) {
+    const int marks = MarksWidth(option, index);
+    if (marks == 0) {
       QStyledItemDelegate::paint(painter, option, index);
       return;
     }
-    const int width = BadgeWidth(option, badge);
     QStyleOptionViewItem name = option;
-    name.rect.setRight(option.rect.right() - width - kBadgeGap);
+    name.rect.setRight(option.rect.right() - marks);
     QStyledItemDelegate::paint(painter, name, index);
 
-    const QRect area(name.rect.right() + kBadgeGap, option.rect.top() + 1, width, option.rect.height() - 2);
+    int left = name.rect.right() + kGap;
+    if (index.data(SiteHealthMarks::kWarningRole).toBool()) {
+      const int size = IconSize(option);
+      const QIcon icon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+      icon.paint(painter, QRect(left, option.rect.center().y() - size / 2, size, size));
+      left += size + kGap;
+    }
+    const QString badge = Badge(index);
+    if (badge.isEmpty()) return;
+    const QRect area(left, option.rect.top() + 1, BadgeWidth(option, badge), option.rect.height() - 2);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setPen(Qt::NoPen);
@@ -46,8 +56,7 @@ class NewCountDelegate : public QStyledItemDelegate {
 
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
-    const QString badge = Badge(index);
-    if (!badge.isEmpty()) size.rwidth() += BadgeWidth(option, badge) + kBadgeGap;
+    size.rwidth() += MarksWidth(option, index);
     return size;
   }
 
@@ -59,6 +68,15 @@ class NewCountDelegate : public QStyledItemDelegate {
   static int BadgeWidth(const QStyleOptionViewItem& option, const QString& badge) {
     return option.fontMetrics.horizontalAdvance(badge) + 2 * kBadgePadding;
   }
+  static int IconSize(const QStyleOptionViewItem& option) { return std::min(16, option.fontMetrics.height()); }
+  // The room the marks take after the name, gaps included; 0 without marks.
+  static int MarksWidth(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    int width = 0;
+    if (index.data(SiteHealthMarks::kWarningRole).toBool()) width += kGap + IconSize(option);
+    const QString badge = Badge(index);
+    if (!badge.isEmpty()) width += kGap + BadgeWidth(option, badge);
+    return width;
+  }
 };
 
 QDateTime ToDateTime(SiteHealth::Clock::time_point time) {
@@ -67,7 +85,7 @@ QDateTime ToDateTime(SiteHealth::Clock::time_point time) {
 }
 
 void SetMark(QTreeWidgetItem* item, bool warning, const QString& tooltip) {
-  item->setIcon(0, warning ? QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
+  item->setData(0, SiteHealthMarks::kWarningRole, warning ? QVariant(true) : QVariant());
   item->setToolTip(0, tooltip);
 }
 
@@ -78,7 +96,7 @@ void SetCount(QTreeWidgetItem* item, int count) {
 }  // namespace
 
 SiteHealthMarks::SiteHealthMarks(QTreeWidget* tree, const SiteHealth& health) : tree_(tree), health_(health) {
-  tree_->setItemDelegateForColumn(0, new NewCountDelegate(tree_));
+  tree_->setItemDelegateForColumn(0, new MarksDelegate(tree_));
 }
 
 QString SiteHealthMarks::OutcomeLine(const FetchOutcome& outcome, const QDateTime& time) {

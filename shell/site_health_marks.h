@@ -1,8 +1,9 @@
 #pragma once
-// The site tree's view of the health record: a warning icon on a site whose last outcome is a
+// The site tree's view of the health record: a warning mark on a site whose last outcome is a
 // failure or no headlines, and on its root; the outcome and its time in the site's tooltip (on the
-// root, its warned sites); and the background check's new count beside each site's name, summed on
-// each root, painted by a delegate so that the node texts stay the names.
+// root, its warned sites); and the background check's new count after each site's name, summed on
+// each root. A delegate paints mark and count after the name, so that the node texts stay the names
+// and the names keep their places.
 #include <QDateTime>
 #include <QString>
 
@@ -15,8 +16,9 @@ namespace korinbo {
 
 class SiteHealthMarks {
  public:
-  // The new count of a node (0 or absent: none) in column 0.
+  // In column 0: the new count of a node (absent: none), and true for a warning mark.
   static constexpr int kNewCountRole = Qt::UserRole + 16;
+  static constexpr int kWarningRole = Qt::UserRole + 17;
 
   // Installs the delegate that paints the counts.
   SiteHealthMarks(QTreeWidget* tree, const SiteHealth& health);
