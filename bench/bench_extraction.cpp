@@ -1,6 +1,5 @@
 // ExtractHeadlines on a 1 MB Shift_JIS page with 5,000 headlines, a 1,000-line seen log and a
-// 100,000-line visit log, against a bare PCRE2 JIT scan of the same page with the same pattern;
-// also on one thread only, for the figure without the helper thread.
+// 100,000-line visit log, against a bare PCRE2 JIT scan of the same page with the same pattern.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -9,7 +8,6 @@
 #include <algorithm>
 
 #include "bench_support.h"
-#include "fetch/extraction.h"
 #include "korinbo/codepage.h"
 #include "korinbo/fetch.h"
 #include "korinbo/pattern.h"
@@ -44,7 +42,7 @@ const Workload& TheWorkload() {
     }
     w.page += "</ul></body></html>\r\n";
     std::string seen;
-    for (int i = 0; i < 1000; ++i) seen += "http://news.example/top//news/2026/12/" + std::to_string(103000 + i) + ".html\r\n";
+    for (int i = 0; i < 1000; ++i) seen += "http://news.example/news/2026/12/" + std::to_string(103000 + i) + ".html\r\n";
     w.seen = korinbo::HistoryLines::FromText(std::move(seen));
     // As the fetch loads it: the file's text.
     std::string visits;
@@ -68,16 +66,15 @@ class DiscardingSink : public korinbo::HeadlineSink {
   std::size_t bytes = 0;
 };
 
-void Extract(benchmark::State& state, std::size_t two_threads_from_bytes) {
+void ExtractHeadlines(benchmark::State& state) {
   const Workload& w = TheWorkload();
-  const std::string base = korinbo::BaseUrl(w.site.url);
   for (auto _ : state) {
     // The caller's copy of its seen log is not the extraction's work.
     state.PauseTiming();
     auto seen = w.seen;
     state.ResumeTiming();
     DiscardingSink sink;
-    korinbo::ExtractHeadlines(w.page, w.site, base, seen, w.visits, sink, two_threads_from_bytes);
+    korinbo::ExtractHeadlines(w.page, w.site, w.site.url, seen, w.visits, sink);
     benchmark::DoNotOptimize(sink.bytes);
     if (sink.rows != 5000) state.SkipWithError("wrong number of rows");
     state.PauseTiming();
@@ -87,8 +84,6 @@ void Extract(benchmark::State& state, std::size_t two_threads_from_bytes) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(w.page.size()));
 }
 
-void ExtractHeadlines(benchmark::State& state) { Extract(state, korinbo::kTwoThreadExtractionBytes); }
-void ExtractHeadlinesOnOneThread(benchmark::State& state) { Extract(state, std::string::npos); }
 
 void BarePcre2JitScan(benchmark::State& state) {
   const Workload& w = TheWorkload();
@@ -120,14 +115,12 @@ void BarePcre2JitScan(benchmark::State& state) {
 double Fastest(const std::vector<double>& times) { return *std::min_element(times.begin(), times.end()); }
 
 BENCHMARK(ExtractHeadlines)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20)->ComputeStatistics("min", Fastest);
-BENCHMARK(ExtractHeadlinesOnOneThread)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20)->ComputeStatistics("min", Fastest);
 BENCHMARK(BarePcre2JitScan)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20)->ComputeStatistics("min", Fastest);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   return korinbo::bench::RunAndReport(argc, argv,
-                                      {{"ExtractHeadlines/iterations:20/real_time", "BarePcre2JitScan/iterations:20/real_time", 3.0},
-                                       {"ExtractHeadlinesOnOneThread/iterations:20/real_time", "BarePcre2JitScan/iterations:20/real_time", 0}},
+                                      {{"ExtractHeadlines/iterations:20/real_time", "BarePcre2JitScan/iterations:20/real_time", 3.0}},
                                       100);
 }

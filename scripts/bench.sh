@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine (as root), builds the benchmarks and runs all three; each
+# Sets up a fresh Debian 12 machine (as root), builds the benchmarks and runs all four; each
 # prints its figures and its ratios to the reference measured in the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -7,9 +7,9 @@ bash scripts/setup.sh
 build=${KORINBO_BUILD_DIR:-build/bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORINBO_BUILD_TESTS=OFF -DKORINBO_BUILD_SHELL=OFF \
   -DKORINBO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_extraction bench_conversion bench_category_fetch
+cmake --build "$build" -j"$(nproc)" --target bench_extraction bench_conversion bench_category_fetch bench_runaway
 status=0
-for bench in bench_category_fetch bench_extraction bench_conversion; do
+for bench in bench_category_fetch bench_extraction bench_runaway bench_conversion; do
   echo "== $bench"
   "$build/bench/$bench" "$@" || status=1
 done

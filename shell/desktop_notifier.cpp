@@ -18,6 +18,11 @@ QDBusMessage Call(const QString& method) {
 
 }  // namespace
 
+QDBusConnection DesktopSessionBus() {
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return QDBusConnection(QString());
+  return QDBusConnection::sessionBus();
+}
+
 DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {
   if (!bus_.isConnected()) return;
   bus_.connect(Service(), ObjectPath(), Service(), QStringLiteral("ActionInvoked"), this,

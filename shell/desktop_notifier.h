@@ -11,6 +11,10 @@
 
 namespace korinbo {
 
+// The desktop's session bus, or a bus that is not connected where the environment names none:
+// starting a bus of our own would only carry notifications that no one sees.
+QDBusConnection DesktopSessionBus();
+
 class DesktopNotifier : public QObject {
   Q_OBJECT
 

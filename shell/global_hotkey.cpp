@@ -15,6 +15,7 @@
 #include <QWindow>
 
 #include "korinbo/codepage.h"
+#include "portal_shortcuts.h"
 #include "qt_text.h"
 
 namespace korinbo {
@@ -168,7 +169,16 @@ GlobalHotKey::GlobalHotKey(QWidget* owner) : QObject(owner), owner_(owner) {
       receiver_->setObjectName(QStringLiteral("GlobalHotKeyReceiver"));
       receiver_->create();
     }
+  } else if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    portal_ = new PortalShortcuts(QDBusConnection::sessionBus(), QGuiApplication::desktopFileName(), this);
+    connect(portal_, &PortalShortcuts::Activated, this, [this](int index) { HotKeyPressed(index); });
+    connect(portal_, &PortalShortcuts::StateChanged, this, &GlobalHotKey::AvailabilityChanged);
   }
+}
+
+bool GlobalHotKey::Available() const {
+  if (portal_ != nullptr) return portal_->state() != PortalShortcuts::State::kUnavailable;
+  return Connection() != nullptr;
 }
 
 GlobalHotKey::~GlobalHotKey() {
@@ -198,6 +208,11 @@ bool GlobalHotKey::RequestTimestamp() {
 }
 
 bool GlobalHotKey::RegisterShortCut(int id, TShortCut shortcut) {
+  if (portal_ != nullptr) {
+    // The portal answers later, and the desktop may let the user pick another combination.
+    portal_->Bind(id, shortcut);
+    return shortcut != 0 && portal_->state() != PortalShortcuts::State::kUnavailable;
+  }
   xcb_connection_t* connection = Connection();
   if (connection == nullptr) return false;
 

@@ -1,7 +1,8 @@
 #pragma once
 // A system-wide hotkey: a key combination that reaches the program whichever window has the focus.
-// On X11 it is a key grab on the root window through the connection Qt already holds; elsewhere
-// (the offscreen platform, Wayland) there are no global hotkeys and every registration fails.
+// On X11 it is a key grab on the root window through the connection Qt already holds; on Wayland
+// it is bound through the desktop portal's global shortcuts where the portal has them; elsewhere
+// (the offscreen platform, Wayland without them) every registration fails.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -19,6 +20,8 @@
 class QWindow;
 
 namespace korinbo {
+
+class PortalShortcuts;
 
 class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
   Q_OBJECT
@@ -51,12 +54,19 @@ class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
   // holds, one held under another identifier, a key without an X key, and without X11.
   bool RegisterShortCut(int id, TShortCut shortcut);
 
+  // False where no registration can ever work (no X11, no portal with global shortcuts); true
+  // while the portal is still being asked.
+  bool Available() const;
+
   // A registered combination was pressed. With a handler: raises and activates the owner when
   // Activate, then runs the handler; a failure it raises goes to the error report. Without a
   // handler nothing happens.
   virtual void HotKeyPressed(int index);
 
   bool nativeEventFilter(const QByteArray& event_type, void* message, qintptr* result) override;
+
+ signals:
+  void AvailabilityChanged();
 
  private:
   struct Grab;
@@ -77,6 +87,7 @@ class GlobalHotKey : public QObject, public QAbstractNativeEventFilter {
   std::unique_ptr<QWindow> receiver_;
   std::uint32_t timestamp_atom_ = 0;
   std::deque<int> waiting_;  // the pressed identifiers whose property change is on its way
+  PortalShortcuts* portal_ = nullptr;  // a child, on Wayland
 };
 
 // The X keysym of a Windows virtual-key code (US layout for punctuation); 0 for a code without one.

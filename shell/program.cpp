@@ -8,11 +8,13 @@
 
 #include "desktop_notifier.h"
 #include "global_hotkey.h"
+#include "hotkey_note.h"
 #include "korinbo/site_definition.h"
 #include "korinbo/site_tree.h"
 #include "main_window.h"
 #include "qt_text.h"
 #include "settings_dialog.h"
+#include "site_folder_guide.h"
 #include "site_health_marks.h"
 #include "tray_residency.h"
 
@@ -40,6 +42,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
     : window_(std::make_unique<MainWindow>(start_dir, settings_file)) {
   MainWindow& window = *window_;
   window.setWindowIcon(KorinboIcon());
+  new SiteFolderGuide(window.headline_list(), window.site_tree(), start_dir);
 
   hotkey_ = new GlobalHotKey(&window);
   tray_ = std::make_unique<TrayResidency>(
@@ -65,6 +68,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
         ConfigureFromSettings(*auto_check_, window.settings());
         window.RunShowing();
       });
+  new HotkeyNote(*hotkey_, dialog_->group_box2());
   QObject::connect(window.settings_action(), &QAction::triggered, dialog_.get(), [this] { dialog_->N10Click(); });
 
   marks_ = std::make_unique<SiteHealthMarks>(window.site_tree(), health_);
@@ -126,20 +130,9 @@ void Program::Checked(const std::vector<AutoCheck::Fresh>& fresh) {
 
 void Program::OpenNews() {
   MainWindow& window = *window_;
-  if (dialog_->isVisible()) {
-    // The dialog stands in for the window until it is closed.
-    dialog_->raise();
-    dialog_->activateWindow();
-    return;
-  }
-  if (tray_->HiddenInTray()) {
-    tray_->RestoreFromTray();
-  } else {
-    if (window.isMinimized()) window.showNormal();
-    window.show();
-    window.raise();
-    window.activateWindow();
-  }
+  BringForward();
+  // The dialog stands in for the window until it is closed.
+  if (dialog_->isVisible()) return;
   // Out of the notification service's signal, so that the fetch runs from the event loop.
   QTimer::singleShot(0, &window, [this, &window] {
     QTreeWidgetItem* site = marks_->FirstFavouriteWithNews();
@@ -148,5 +141,18 @@ void Program::OpenNews() {
     window.FetchSelectedSiteCommand();
   });
 }
+
+void Program::BringForward() {
+  if (tray_->HiddenInTray()) {
+    tray_->RestoreFromTray();
+    return;
+  }
+  QWidget* shown = dialog_->isVisible() ? static_cast<QWidget*>(dialog_.get()) : window_.get();
+  if (shown->isMinimized()) shown->showNormal();
+  shown->raise();
+  shown->activateWindow();
+}
+
+void Program::Toggle() { hotkey_->HotKeyPressed(1); }
 
 }  // namespace korinbo

@@ -11,11 +11,11 @@
 #include <QDBusConnection>
 
 #include "auto_check.h"
+#include "desktop_notifier.h"
 #include "korinbo/site_health.h"
 
 namespace korinbo {
 
-class DesktopNotifier;
 class GlobalHotKey;
 class MainWindow;
 class SettingsDialog;
@@ -25,15 +25,19 @@ class TrayResidency;
 class Program {
  public:
   // Creates the main window (which reads the settings file), then the settings dialog, hidden.
-  // Notifications go to the notification service on `notification_bus` (the session bus).
+  // Notifications go to the notification service on `notification_bus`.
   Program(const std::filesystem::path& start_dir, const std::filesystem::path& settings_file,
-          QDBusConnection notification_bus);
+          QDBusConnection notification_bus = DesktopSessionBus());
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
   // The first showing of the main window.
   void Start();
+  // Requests of a later start for the same start directory: the window (or the settings dialog
+  // standing in for it) brought forward, from the tray too; or hidden and back as the hotkey does.
+  void BringForward();
+  void Toggle();
 
   MainWindow& window() { return *window_; }
   TrayResidency& tray() { return *tray_; }

@@ -51,6 +51,9 @@ TrayResidency::TrayResidency(QWidget* main_window, std::function<void()> run_sho
   exit->setObjectName(QStringLiteral("Exit2"));
   connect(exit, &QAction::triggered, this, [this] { Exit2Click(); });
 
+  // A desktop with StatusNotifierItem draws the menu itself from this; the X11 tray pops it up at
+  // the pointer on the right button.
+  tray_icon_->setContextMenu(tray_menu_.get());
   tray_icon_->setIcon(KorinboIcon());
   tray_icon_->setToolTip(QStringLiteral("Korinbo"));
   connect(tray_icon_.get(), &QSystemTrayIcon::activated, this,
@@ -135,7 +138,8 @@ void TrayResidency::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) 
       RestoreFromTray();
       break;
     case QSystemTrayIcon::Context:
-      tray_menu_->popup(QCursor::pos());
+      // Up already where Qt showed the context menu itself.
+      if (!tray_menu_->isVisible()) tray_menu_->popup(QCursor::pos());
       break;
     default:
       break;

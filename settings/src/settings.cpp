@@ -125,6 +125,11 @@ void SaveSettings(const std::filesystem::path& file, const Settings& settings,
   profile.WriteInteger("Form", "AutoCheckMinutes", settings.AutoCheckMinutes);
 
   try {
+    // A settings file in the user's configuration folder comes with its folder on first use.
+    if (file.has_parent_path()) {
+      std::error_code ignored;  // a folder that cannot be made fails the write below
+      std::filesystem::create_directories(file.parent_path(), ignored);
+    }
     ReplaceFileAtomically(file, profile.Bytes());
   } catch (const std::exception&) {
     throw FileError(CannotWriteText(file));

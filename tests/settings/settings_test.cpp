@@ -86,6 +86,14 @@ TEST_F(SettingsFileTest, SavedValuesLoadBack) {
   EXPECT_NE(Read(file_).find("Shortcut=Shift+Alt+F12\r\n"), std::string::npos);
 }
 
+// The per-user settings file's folder does not exist before the first shutdown.
+TEST_F(SettingsFileTest, SavingMakesTheMissingFolders) {
+  const std::filesystem::path nested = dir_ / "config" / "korinbo" / "korinbo.ini";
+  const LoadedSettings loaded = LoadSettings(nested, work_area_);
+  SaveSettings(nested, loaded.settings, loaded.geometry);
+  EXPECT_NE(Read(nested).find("[Form]\r\n"), std::string::npos);
+}
+
 TEST_F(SettingsFileTest, AlwaysTopIsReadButNeverWritten) {
   Write(file_, "[Form]\r\nAlwaysTop=True\r\n");
   LoadedSettings loaded = LoadSettings(file_, work_area_);

@@ -27,7 +27,7 @@ class ProgramTest : public QObject {
   std::unique_ptr<test::TempDir> dir_;
 
   std::unique_ptr<Program> Make() {
-    auto program = std::make_unique<Program>(dir_->path(), dir_->path() / "korinbo.ini", QDBusConnection(QString()));
+    auto program = std::make_unique<Program>(dir_->path(), dir_->path() / "korinbo.ini");
     program->window().SetMessageBoxHook([](MainWindow::BoxKind, const QString&, const QString&) {});
     program->Start();
     return program;

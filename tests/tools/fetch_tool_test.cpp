@@ -3,10 +3,13 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <future>
+#include <optional>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "korinbo/codepage.h"
+#include "korinbo/directory_lock.h"
 #include "korinbo/file_io.h"
 #include "korinbo/httpd/server.h"
 
@@ -76,6 +79,22 @@ TEST_F(FetchTool, SitePrintsEscapedRowsAndTheTitle) {
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.out.find("unread\t" + Sjis("能力") + "\\\\" + Sjis("表")), std::string::npos) << again.out;
   EXPECT_EQ(again.err, Sjis("毎日 取得完了（2個）") + "\n");
+}
+
+// A window (or another fetch) holding the start directory keeps the fetch from writing its history
+// files; the fetch goes on once the directory is free.
+TEST_F(FetchTool, AFetchWaitsForTheStartDirectoryToBeFree) {
+  server_.Route("/n/i.html", httpd::Response::Text("<a href=\"1.html\">one</a>"));
+  WriteSite("c_s.txt", Site(server_.Url("/n/i.html")));
+  auto lock = std::make_optional(DirectoryLock::TryTake(dir_, "korinbo"));
+  ASSERT_EQ(lock->outcome(), DirectoryLock::Outcome::kTaken);
+  auto run = std::async(std::launch::async, [this] { return Run({"--dir", dir_.string(), "site", "c", "s"}); });
+  EXPECT_EQ(run.wait_for(std::chrono::milliseconds(800)), std::future_status::timeout);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "getdata.txt"));
+  lock.reset();
+  const Result r = run.get();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFileBytes(dir_ / "logdata.txt").value_or(""), server_.Url("/n/1.html") + "\r\n");
 }
 
 TEST_F(FetchTool, CategoryAndTheFavourites) {
@@ -153,6 +172,23 @@ TEST_F(FetchTool, ExtractAppliesADefinitionToASavedPageWithoutWritingFiles) {
   EXPECT_EQ(r.out, "new\t亜\t\thttp://a.example/x/z.html\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "logdata.txt"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "getdata.txt"));
+}
+
+TEST_F(FetchTool, ExtractGivesTheRowsOfAPageWrittenAsSitesWriteThemNow) {
+  WriteSite("d.txt", "url =http://www.news.example/news/index.html\r\nstr_start =<ul class=\"news\">\r\n"
+                     "str_end =</ul>\r\nanc_form =<li><a href=\"([^\"]+)\">([^<]+)</a>\r\njump_url =$1\r\n"
+                     "captions =$2\r\nencode =utf8\r\n");
+  std::ofstream(dir_ / "page.html", std::ios::binary)
+      << "<ul class=\"news\">\n"
+         "<li><a href=\"https://www.news.example/articles/001.html\">政府、新たな経済対策を決定</a><time>12:01</time></li>\n"
+         "<li><a href=\"/articles/002.html\">東証終値、3日続伸 😀</a><time>12:02</time></li>\n"
+         "<li><a href=\"//cdn.news.example/live/003.html\">M&amp;A で合意</a><time>12:03</time></li>\n"
+         "</ul>\n";
+  const Result r = Run({"extract", (dir_ / "newsurl" / "d.txt").string(), (dir_ / "page.html").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "new\t政府、新たな経済対策を決定\t\thttps://www.news.example/articles/001.html\n"
+                   "new\t東証終値、3日続伸 ?\t\thttp://www.news.example/articles/002.html\n"
+                   "new\tM&A で合意\t\thttp://cdn.news.example/live/003.html\n");
 }
 
 TEST_F(FetchTool, ConvertWritesThePageAsTheFetchSeesIt) {

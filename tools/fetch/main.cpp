@@ -1,14 +1,17 @@
 // korinbo-fetch: the headline fetch from a terminal, for site authors and scripts.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "korinbo/in_memory_window.h"
 #include "korinbo/codepage.h"
+#include "korinbo/directory_lock.h"
 #include "korinbo/errors.h"
 #include "korinbo/fetch.h"
 #include "korinbo/file_io.h"
@@ -43,8 +46,11 @@ constexpr std::string_view kUsage =
     "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
     "\n"
     "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
-    "final window title go to standard error. check prints site, new count and outcome, tab-separated.\n"
-    "Exit status: 0 done, 1 the fetch ended early, 2 usage.\n";
+    "final window title go to standard error. check prints site, new count and outcome, tab-separated,\n"
+    "and writes nothing.\n"
+    "Exit status: 0 done, 1 the fetch ended early, 2 usage.\n"
+    "site and category hold DIR while they run: they wait up to 10 s for another fetch, and end\n"
+    "with 1 while a korinbo window has DIR open.\n";
 
 struct Options {
   std::filesystem::path dir = ".";
@@ -163,6 +169,22 @@ SiteTreeNode* FindCategory(const SiteTree& tree, const std::filesystem::path& st
   return root;
 }
 
+// Waits a little for another fetch to end; a window keeps its directory until it closes.
+std::optional<DirectoryLock> TakeStartDirectory(const std::filesystem::path& dir) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    DirectoryLock lock = DirectoryLock::TryTake(dir, "korinbo-fetch");
+    if (lock.outcome() != DirectoryLock::Outcome::kBusy) return lock;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::cerr << "korinbo-fetch: " << dir.string() << " is in use by another program ("
+                << (lock.holder().empty() ? std::string("unknown") : lock.holder())
+                << "); close the window on it or wait for the other fetch\n";
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
 int RunFetch(const Options& options, const Output& out) {
   const bool category_fetch = options.command == "category";
   if (options.args.size() != (category_fetch ? 1u : 2u)) {
@@ -172,6 +194,9 @@ int RunFetch(const Options& options, const Output& out) {
   }
   InMemoryWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
                    [&out](std::string_view text) { out.Message(text); });
+  // The window, or another fetch, may be writing the same history files.
+  const std::optional<DirectoryLock> lock = TakeStartDirectory(window.StartDirectory());
+  if (!lock) return kExitEndedEarly;
   window.tree() = BuildSiteTree(window.StartDirectory(), "");
   SiteTreeNode* root =
       FindCategory(window.tree(), window.StartDirectory(), options.args[0], FromTerminal(options.args[0]));
@@ -265,7 +290,8 @@ int RunExtract(const Options& options, const Output& out) {
   CollectingSink sink;
   int status = kExitDone;
   try {
-    ExtractHeadlines(cut, *site, BaseUrl(site->url), seen_log, {}, sink);
+    // Nothing is downloaded: the page's address is the url value.
+    ExtractHeadlines(cut, *site, site->url, seen_log, {}, sink);
   } catch (const PatternError& error) {
     out.Message(error.what());
     status = kExitEndedEarly;

@@ -11,6 +11,10 @@ namespace korinbo {
 // cannot be had.
 std::optional<std::string> Utf16ToCp932(std::u16string_view units);
 
+// One character to CP932: its one or two bytes, or one "?" when CP932 lacks it (every character
+// beyond U+FFFF among them) or the converter cannot be had.
+std::string CodePointToCp932(char32_t code_point);
+
 // Strict conversions for the program's boundaries (terminal, file names, widgets): nullopt when
 // the input is not valid in its encoding or a character has no mapping.
 std::optional<std::string> Cp932ToUtf8(std::string_view sjis);

@@ -43,6 +43,12 @@ class PageAssembler {
   std::string page_;
 };
 
+// What a download gives.
+struct DownloadResult {
+  std::string page;     // the body read (also after any failure), each 1024-byte piece cut at its first NUL
+  std::string address;  // where the page was read from after redirects; the URL asked for without one
+};
+
 // Called again and again while a transfer is awaited; returning true stops every running transfer,
 // each ending as a failed download.
 using WhileWaiting = std::function<bool()>;
@@ -60,16 +66,16 @@ class Downloader {
   // once with an empty body, and so does a URL that is not http:// or https://. There is no thread:
   // transfers move on only inside Start and Wait.
   TransferId Start(std::string_view url, const DownloadOptions& options);
-  // Drives every running transfer until `id` has finished and returns its page: the body read so
-  // far (also after any failure), with each 1024-byte piece cut at its first NUL byte. Each id
-  // is waited for once; an id that is unknown, already awaited, or being awaited gives "".
-  std::string Wait(TransferId id, const WhileWaiting& while_waiting = {});
+  // Drives every running transfer until `id` has finished and returns what it read. Redirects are
+  // followed, at most 10 of them. Each id is waited for once; an id that is unknown, already
+  // awaited, or being awaited gives an empty page and an empty address.
+  DownloadResult Wait(TransferId id, const WhileWaiting& while_waiting = {});
   // Ends every transfer that is still running; their pages are what was read so far.
   void CancelAll();
 
   // Start and Wait in one.
-  std::string DownloadPage(std::string_view url, const DownloadOptions& options,
-                           const WhileWaiting& while_waiting = {});
+  DownloadResult DownloadPage(std::string_view url, const DownloadOptions& options,
+                              const WhileWaiting& while_waiting = {});
 
  private:
   struct Impl;

@@ -68,8 +68,9 @@ class HeadlineFetch {
   // Time-outs and limits for the downloads (tests shorten them).
   void SetDownloadLimits(std::chrono::milliseconds connect_timeout, std::chrono::milliseconds total_timeout);
 
-  // A category fetch starts every site's download when it begins (the default); without, each site
-  // downloads at its turn. Both give the same rows, titles and files.
+  // A category fetch starts the downloads of its sites when it begins (the default), up to the
+  // first site that ends it (its definition missing or its URL refused); without, each site
+  // downloads at its turn. Both give the same rows, titles, files and requests.
   void SetCategoryConcurrency(bool concurrent) { concurrent_category_ = concurrent; }
 
   // Fetch state.
@@ -90,7 +91,7 @@ class HeadlineFetch {
  private:
   enum class SiteOutcome { kEndedEarly, kCompleted };
   SiteOutcome FetchOneSite();
-  std::string DownloadFor(std::string_view page_url);
+  DownloadResult DownloadFor(std::string_view page_url);
   void StartCategoryDownloads();
   void EndCategory();
 
@@ -119,8 +120,10 @@ std::string CutHeadlineArea(std::string_view page, std::string_view start_marker
 std::string NormaliseLineEnds(std::string_view page);
 // The page converted by the site's encode value ("euc", "jis", "utf8"; anything else: unchanged).
 std::string ConvertByEncode(std::string_view page, std::string_view encode);
-// The link of a headline: unchanged when it begins with "http://", else base URL + "/" + link.
-std::string ResolveLink(std::string_view link, std::string_view base_url);
+// The link of a headline made absolute against the address its page was read from (after any
+// redirects): "http://..." and "https://..." stay as they are; "//host/x" gets the address's
+// scheme and ":", "/x" its scheme and authority; any other link BaseUrl(address) and "/".
+std::string ResolveLink(std::string_view link, std::string_view address);
 
 // A site definition file read whole, its lines joined with CR LF. A file saved as UTF-8 (with a
 // byte-order mark, or valid UTF-8 holding non-ASCII bytes) is converted to Shift_JIS first.
@@ -147,10 +150,13 @@ class HeadlineSink {
   virtual void SetLink(int row, std::string_view link) = 0;
 };
 
-// The extraction on a cut page: every match of the site's pattern becomes a row, classified
-// against the seen log (which gains the new links, in order) and the visit log. Throws
-// PatternError for an empty or invalid pattern or a runaway match, after the rows before it.
-void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view base_url,
+// The extraction on a cut page read from `address`: every match of the site's pattern becomes a
+// row whose caption and remark lose their tags and have their character references decoded, and
+// whose link (its references of ASCII characters decoded) is resolved as ResolveLink does. Each
+// row is classified against the seen log (which gains the new links, in order) and the visit log,
+// where a link is present when it equals a line. Throws PatternError for an empty or invalid
+// pattern or a runaway match, after the rows before it.
+void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view address,
                       HistoryLines& seen_log, const HistoryLines& visit_log,
                       HeadlineSink& sink);
 

@@ -48,6 +48,23 @@ class HistoryLines {
   std::vector<std::size_t> sizes_;
 };
 
+// Lines, for the test whether a history list holds a link as one of its lines, as a set: the
+// fetch looks up many links at once. It keeps views: the texts must outlive it.
+class LineSet {
+ public:
+  void Reserve(std::size_t count);
+  // False when the line was there already.
+  bool Insert(std::string_view line);
+  bool Contains(std::string_view line) const;
+
+ private:
+  std::size_t SlotOf(std::string_view line) const;  // the line's slot, or the free one it would take
+
+  std::vector<std::string_view> slots_;  // open addressing; an empty view is a free slot
+  std::size_t used_ = 0;
+  bool has_empty_ = false;  // the empty line, which no slot can hold
+};
+
 // A missing file is the empty list. Throws FileError when the file cannot be read.
 HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name);
 std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std::string_view file_name);
@@ -56,7 +73,7 @@ void SaveHistory(const std::filesystem::path& start_dir, std::string_view file_n
                  const std::vector<std::string>& lines, Durability durability = Durability::kFlushed);
 void SaveHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name, const HistoryLines& lines,
                       Durability durability = Durability::kFlushed);
-// True when the link occurs anywhere in the lines joined with CR LF, as a byte substring.
+// True when one of the lines equals the link byte for byte.
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link);
 // Appends the link to the visit log unless it is present, and writes the log back either way.
 void RecordVisit(const std::filesystem::path& start_dir, std::string_view link);

@@ -27,22 +27,6 @@ struct PatternMatch {
   std::size_t end() const { return static_cast<std::size_t>(groups[0].end); }
 };
 
-// The time that several match loops may spend together before the next search fails as taking
-// too long; a loop without one has its own.
-class SearchBudget {
- public:
-  SearchBudget();
-  ~SearchBudget();
-  SearchBudget(const SearchBudget&) = delete;
-  SearchBudget& operator=(const SearchBudget&) = delete;
-
-  struct State;
-  State& state() { return *state_; }
-
- private:
-  std::unique_ptr<State> state_;
-};
-
 // A compiled dialect pattern; move-only.
 class Pattern {
  public:
@@ -57,26 +41,20 @@ class Pattern {
   int GroupCount() const;
 
   // The first match that starts at or after `from`. The text ends at its first NUL byte, and a
-  // match never starts at the end of the text. Throws PatternError when the match runs past the
-  // engine's limits (a runaway pattern).
+  // match never starts at the end of the text. Throws PatternError when the search runs past the
+  // limits of the work it may do (a runaway pattern); the limits count work, not time, so the
+  // outcome is the same on every machine.
   std::optional<PatternMatch> Search(std::string_view text, std::size_t from = 0) const;
 
-  // Every match as the extraction finds them: the first search starts at `from`, each later one
-  // where the previous match ended, one byte later after an empty match.
-  void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
-                    std::size_t from = 0) const;
-  // The same on a text already cut at its first NUL byte (CutAtNul), so that loops from many places
-  // of one text do not each look through all of it; the loop spends from `budget` when given one.
-  void ForEachMatchInCutText(std::string_view cut_text, const std::function<void(const PatternMatch&)>& visit,
-                             std::size_t from = 0, SearchBudget* budget = nullptr) const;
+  // Every match as the extraction finds them: the first search starts at the text's start, each
+  // later one where the previous match ended, one byte later after an empty match. The searches
+  // share one limit of work, as one search over the page would.
+  void ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit) const;
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// The text up to its first NUL byte, where every search ends.
-std::string_view CutAtNul(std::string_view text);
 
 // The PCRE2 pattern that a dialect pattern is translated to (for tests and the match tool).
 // Throws PatternError as the constructor of Pattern does.

@@ -141,6 +141,14 @@ std::optional<std::string> Utf16ToCp932(std::u16string_view units) {
   return out;
 }
 
+std::string CodePointToCp932(char32_t code_point) {
+  const Cp932Table* table = Cp932Table::Get();
+  if (table == nullptr || code_point > 0xFFFF) return "?";
+  char bytes[2];
+  const char* end = table->Put(static_cast<char16_t>(code_point), bytes);
+  return std::string(bytes, static_cast<std::size_t>(end - bytes));
+}
+
 std::optional<std::string> Cp932ToUtf8(std::string_view sjis) {
   return ConvertStrictly(sjis, "UTF-8", "CP932");
 }

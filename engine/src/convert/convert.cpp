@@ -46,30 +46,42 @@ inline char* PutJisCode(unsigned first, unsigned second, char* out) {
   return out;
 }
 
-// One step of the lax decoder at p (p < end): the unit, and p moved past its bytes; false on a
-// missing byte or one that is not 10xxxxxx.
-inline bool DecodeUnit(const unsigned char*& p, const unsigned char* end, char16_t& unit) {
+// What one step of the lax decoder found.
+enum class Step {
+  kUnit,      // a unit
+  kCutShort,  // a sequence that the text ends in before its required bytes, those present all well-formed
+  kBad,       // a required byte that is not 10xxxxxx: the text is not UTF-8
+};
+
+// A four-byte sequence stands for a character beyond U+FFFF, which code page 932 has none of.
+constexpr char16_t kBeyondTheBmp = 0xFFFD;
+
+inline bool IsContinuation(unsigned byte) { return (byte & 0xC0) == 0x80; }
+
+// One step of the lax decoder at p (p < end): the unit, and p moved past its bytes.
+inline Step DecodeUnit(const unsigned char*& p, const unsigned char* end, char16_t& unit) {
   const unsigned b = *p;
   if (b < 0x80) {
     unit = static_cast<char16_t>(b);
     ++p;
-    return true;
+    return Step::kUnit;
   }
-  if ((b & 0x20) == 0) {
-    if (end - p < 2) return false;
-    const unsigned t = p[1];
-    if ((t & 0xC0) != 0x80) return false;
-    unit = static_cast<char16_t>(((b & 0x1F) << 6) | (t & 0x3F));
-    p += 2;
-    return true;
+  if (b >= 0xF0 && b <= 0xF7 && end - p >= 4 && IsContinuation(p[1]) && IsContinuation(p[2]) &&
+      IsContinuation(p[3])) {
+    unit = kBeyondTheBmp;
+    p += 4;
+    return Step::kUnit;
   }
-  if (end - p < 3) return false;
-  const unsigned t1 = p[1];
-  const unsigned t2 = p[2];
-  if ((t1 & 0xC0) != 0x80 || (t2 & 0xC0) != 0x80) return false;
-  unit = static_cast<char16_t>((((b & 0x0F) << 12) | ((t1 & 0x3F) << 6) | (t2 & 0x3F)) & 0xFFFF);
-  p += 3;
-  return true;
+  // Any other lead takes one (bit 0x20 clear) or two following bytes; F0..FF only its low four bits.
+  const std::ptrdiff_t size = (b & 0x20) == 0 ? 2 : 3;
+  for (std::ptrdiff_t i = 1; i < size; ++i) {
+    if (end - p == i) return Step::kCutShort;
+    if (!IsContinuation(p[i])) return Step::kBad;
+  }
+  unit = size == 2 ? static_cast<char16_t>(((b & 0x1F) << 6) | (p[1] & 0x3F))
+                   : static_cast<char16_t>(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+  p += size;
+  return Step::kUnit;
 }
 
 const unsigned char* Bytes(std::string_view text) {
@@ -158,7 +170,9 @@ std::optional<std::u16string> DecodeUtf8(std::string_view text) {
   const unsigned char* p = Bytes(text);
   const unsigned char* const end = p + text.size();
   while (p < end) {
-    if (!DecodeUnit(p, end, *o)) return std::nullopt;
+    const Step step = DecodeUnit(p, end, *o);
+    if (step == Step::kBad) return std::nullopt;
+    if (step == Step::kCutShort) break;  // a page cut short loses only its last, partial character
     ++o;
   }
   units.resize(static_cast<std::size_t>(o - units.data()));
@@ -182,7 +196,9 @@ std::string Utf8ToSjis(std::string_view text) {
       continue;
     }
     char16_t unit = 0;
-    if (!DecodeUnit(p, end, unit)) return {};
+    const Step step = DecodeUnit(p, end, unit);
+    if (step == Step::kBad) return {};
+    if (step == Step::kCutShort) break;
     o = table->Put(unit, o);
   }
   TrimTo(out, o);

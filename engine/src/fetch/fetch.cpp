@@ -3,7 +3,6 @@
 #include <exception>
 #include <system_error>
 
-#include "fetch/extraction.h"
 #include "korinbo/codepage.h"
 #include "korinbo/convert.h"
 #include "korinbo/errors.h"
@@ -52,7 +51,8 @@ bool HasNonAscii(std::string_view text) {
 std::string BaseUrl(std::string_view page_url) {
   // The text before the last "/". A URL with nothing after the host ("http://a.example") keeps
   // its host: cutting at the "/" of "http://" would make every relative link point elsewhere.
-  if (StartsWith(page_url, kHttpPrefix) && page_url.find('/', kHttpPrefix.size()) == std::string_view::npos) {
+  const auto scheme_end = page_url.find("://");
+  if (scheme_end != std::string_view::npos && page_url.find('/', scheme_end + 3) == std::string_view::npos) {
     return std::string(page_url);
   }
   const std::string reversed = ReverseBytes(page_url);
@@ -85,12 +85,6 @@ std::string ConvertByEncode(std::string_view page, std::string_view encode) {
   if (encode == "jis") return JisToSjis(page);
   if (encode == "utf8") return Utf8ToSjis(page);
   return std::string(page);
-}
-
-std::string ResolveLink(std::string_view link, std::string_view base_url) {
-  std::string resolved;
-  AppendResolvedLink(resolved, link, base_url);
-  return resolved;
 }
 
 std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path& file) {
@@ -170,8 +164,10 @@ bool HeadlineFetch::FetchCategory() {
   return FetchSelectedSite();
 }
 
-// Every site of the category whose URL passes the checks starts downloading now; the sites are
-// still processed one by one in tree order, each waiting only for its own page.
+// The sites of the category start downloading now, in tree order, up to the first one whose
+// definition is missing or cannot be read or whose URL is refused: the category fetch ends there,
+// so no later site may be asked for its page. The sites are still processed one by one in tree
+// order, each waiting only for its own page.
 void HeadlineFetch::StartCategoryDownloads() {
   pending_.assign(static_cast<std::size_t>(site_count_), std::nullopt);
   const auto site_folder = window_.StartDirectory() / std::string(kSiteFolderName);
@@ -185,9 +181,9 @@ void HeadlineFetch::StartCategoryDownloads() {
     try {
       site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameFor(root_text, window_.NodeText(child))));
     } catch (const FileError&) {
-      continue;  // reported when the site's turn comes
+      return;  // reported when the site's turn comes
     }
-    if (!site || !StartsWith(site->url, kHttpPrefix)) continue;
+    if (!site || !StartsWith(site->url, kHttpPrefix)) return;
     pending_[static_cast<std::size_t>(i)] = PendingDownload{site->url, downloader_.Start(site->url, options)};
   }
 }
@@ -200,7 +196,7 @@ void HeadlineFetch::EndCategory() {
   pending_.clear();
 }
 
-std::string HeadlineFetch::DownloadFor(std::string_view page_url) {
+DownloadResult HeadlineFetch::DownloadFor(std::string_view page_url) {
   const WhileWaiting while_waiting = [this] {
     if (!window_.WhileWaiting()) return false;
     download_report_.stopped = true;
@@ -211,9 +207,9 @@ std::string HeadlineFetch::DownloadFor(std::string_view page_url) {
     if (pending) {
       const PendingDownload started = *pending;
       pending.reset();
-      std::string page = downloader_.Wait(started.id, while_waiting);
+      DownloadResult download = downloader_.Wait(started.id, while_waiting);
       // The definition changed since the category began: fetch what it names now.
-      if (started.url == page_url) return page;
+      if (started.url == page_url) return download;
     }
   }
   DownloadOptions options = limits_;
@@ -244,8 +240,6 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
     window_.ShowMessage(kNotHttp);
     return SiteOutcome::kEndedEarly;
   }
-  const std::string base_url = BaseUrl(page_url);
-
   if (fetch_mode_ == "single") {
     window_.ClearList();
     headline_counter_ = 0;
@@ -262,10 +256,10 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   static const std::string kConnecting = Sjis("接続中...");
   static const std::string kConverting = Sjis("変換中...");
   window_.SetTitle(kConnecting);
-  std::string page = DownloadFor(page_url);
+  const DownloadResult download = DownloadFor(page_url);
   if (!download_report_.stopped) ++download_report_.sites_received;
-  download_report_.bytes_received += page.size();
-  page = ConvertByEncode(NormaliseLineEnds(page), site->encode);
+  download_report_.bytes_received += download.page.size();
+  std::string page = ConvertByEncode(NormaliseLineEnds(download.page), site->encode);
   window_.SetTitle(kConverting);
   page = CutHeadlineArea(page, site->str_start, site->str_end);
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
@@ -286,7 +280,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
     FetchWindow& window_;
     int& counter_;
   } sink(window_, headline_counter_);
-  ExtractHeadlines(page, *site, base_url, seen_log, visit_log, sink);
+  ExtractHeadlines(page, *site, download.address, seen_log, visit_log, sink);
 
   seen_log.KeepLast(kSeenLogLimit);
   SaveHistoryLines(start_dir, kSeenLogName, seen_log, Durability::kRenamed);

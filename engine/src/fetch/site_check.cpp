@@ -87,16 +87,16 @@ std::vector<SiteCheck> CheckSites(const std::filesystem::path& start_dir, const 
   for (std::size_t i = 0; i < file_names.size(); ++i) {
     if (!started[i]) continue;
     const SiteDefinition& site = started[i]->site;
-    const std::string body = downloader.Wait(started[i]->id, while_waiting);
+    const DownloadResult download = downloader.Wait(started[i]->id, while_waiting);
     if (stopped) {
       checks[i].outcome = PageOutcome(DownloadEnd::kStopped, 0, {}, site, 0);
       continue;
     }
-    const std::string page = ConvertByEncode(NormaliseLineEnds(body), site.encode);
+    const std::string page = ConvertByEncode(NormaliseLineEnds(download.page), site.encode);
     HistoryLines seen = seen_log;
     ClassifiedRows rows;
     try {
-      ExtractHeadlines(CutHeadlineArea(page, site.str_start, site.str_end), site, BaseUrl(site.url), seen, visit_log,
+      ExtractHeadlines(CutHeadlineArea(page, site.str_start, site.str_end), site, download.address, seen, visit_log,
                        rows);
     } catch (const PatternError& error) {
       checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kPatternError, error.what());

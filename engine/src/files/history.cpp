@@ -1,6 +1,11 @@
 // The history files: line files in the start directory, and the presence test of a link.
 #include "korinbo/history.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
 #include "korinbo/file_io.h"
 
 namespace korinbo {
@@ -8,44 +13,65 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Finds a text in a stream of pieces as if they were one text, without joining them: a match
-// inside a piece is found by the piece, one across pieces by the carried tail of what came
-// before (the last size - 1 bytes) followed by the head of the next piece.
-class StreamSearch {
- public:
-  explicit StreamSearch(std::string_view needle) : needle_(needle) {
-    if (needle_.size() > 1) {
-      carry_.reserve(needle_.size() - 1);
-      window_.reserve(2 * (needle_.size() - 1));
-    }
-  }
-
-  // True once the needle has been seen.
-  bool Feed(std::string_view piece) {
-    if (piece.find(needle_) != std::string_view::npos) return true;
-    const std::size_t keep = needle_.size() - 1;  // the needle is never empty here
-    if (keep == 0) return false;
-    if (!carry_.empty()) {
-      window_.assign(carry_);
-      window_.append(piece.substr(0, keep));
-      if (window_.find(needle_) != std::string::npos) return true;
-    }
-    if (piece.size() >= keep) {
-      carry_.assign(piece.substr(piece.size() - keep));
+// A fast hash of a short text, eight bytes at a time; texts are always compared after it agrees.
+std::uint64_t Hash(std::string_view text) {
+  constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
+  auto word = [&](std::size_t at) {
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, text.data() + at, sizeof bytes);
+    return bytes;
+  };
+  std::uint64_t hash = text.size() * kMultiplier;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) hash = ((hash ^ word(i)) * kMultiplier) ^ (hash >> 29);
+  if (i < text.size()) {
+    // The last eight bytes, overlapping those already taken; a short text byte by byte.
+    std::uint64_t rest = 0;
+    if (text.size() >= 8) {
+      rest = word(text.size() - 8);
     } else {
-      carry_.append(piece);
-      if (carry_.size() > keep) carry_.erase(0, carry_.size() - keep);
+      for (; i < text.size(); ++i) rest = rest << 8 | static_cast<unsigned char>(text[i]);
     }
-    return false;
+    hash = (hash ^ rest) * kMultiplier;
   }
-
- private:
-  std::string_view needle_;
-  std::string carry_;
-  std::string window_;
-};
+  return hash ^ (hash >> 32);
+}
 
 }  // namespace
+
+void LineSet::Reserve(std::size_t count) {
+  std::size_t size = 16;
+  while (size < count * 2) size *= 2;
+  if (size <= slots_.size()) return;
+  std::vector<std::string_view> old = std::move(slots_);
+  slots_.assign(size, std::string_view());
+  used_ = 0;
+  for (const std::string_view line : old) {
+    if (!line.empty()) Insert(line);
+  }
+}
+
+std::size_t LineSet::SlotOf(std::string_view line) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = static_cast<std::size_t>(Hash(line)) & mask;
+  while (!slots_[slot].empty() && slots_[slot] != line) slot = (slot + 1) & mask;
+  return slot;
+}
+
+bool LineSet::Insert(std::string_view line) {
+  if (line.empty()) return !std::exchange(has_empty_, true);
+  if ((used_ + 1) * 2 > slots_.size()) Reserve(used_ + 1);  // at most half full
+  std::string_view& slot = slots_[SlotOf(line)];
+  if (!slot.empty()) return false;
+  slot = line;
+  ++used_;
+  return true;
+}
+
+bool LineSet::Contains(std::string_view line) const {
+  if (line.empty()) return has_empty_;
+  return used_ != 0 && !slots_[SlotOf(line)].empty();
+}
 
 HistoryLines HistoryLines::FromText(std::string text) {
   HistoryLines lines;
@@ -122,13 +148,7 @@ void SaveHistoryLines(const std::filesystem::path& start_dir, std::string_view f
 }
 
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link) {
-  // The empty text occurs in every text, the empty joined text included.
-  if (link.empty()) return true;
-  StreamSearch search(link);
-  for (const auto& line : lines) {
-    if (search.Feed(line) || search.Feed(kLineEnd)) return true;
-  }
-  return false;
+  return std::find(lines.begin(), lines.end(), link) != lines.end();
 }
 
 void RecordVisit(const std::filesystem::path& start_dir, std::string_view link) {

@@ -60,9 +60,10 @@ std::size_t PageAssembler::Append(std::string_view bytes) {
 namespace {
 
 struct Transfer {
-  explicit Transfer(std::size_t max_body) : page(max_body) {}
+  Transfer(std::size_t max_body, std::string_view url) : page(max_body), address(url) {}
   net::CurlEasy easy;  // set while the transfer runs in the multi handle
   PageAssembler page;
+  std::string address;  // the URL asked for, until a redirect moves it
   bool finished = false;
   bool waiting = false;  // a Wait for it is on the stack
 };
@@ -129,6 +130,14 @@ struct Downloader::Impl {
 
   void Finish(Transfer& transfer) {
     if (transfer.easy) {
+      // Without a redirect the address stays the URL as given, not curl's normalised form of it.
+      long redirects = 0;
+      const char* effective = nullptr;
+      if (curl_easy_getinfo(transfer.easy.get(), CURLINFO_REDIRECT_COUNT, &redirects) == CURLE_OK && redirects > 0 &&
+          curl_easy_getinfo(transfer.easy.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+          effective != nullptr) {
+        transfer.address = effective;
+      }
       curl_multi_remove_handle(multi.get(), transfer.easy.get());
       transfer.easy.reset();
     }
@@ -166,7 +175,7 @@ struct Downloader::Impl {
 
   TransferId Start(std::string_view url, const DownloadOptions& options) {
     const TransferId id = NewId();
-    auto transfer = std::make_unique<Transfer>(options.max_body);
+    auto transfer = std::make_unique<Transfer>(options.max_body, url);
     Transfer& t = *transfer;
     transfers.insert_or_assign(id, std::move(transfer));
     if (!KnownProxyMode(options.use_proxy) || !multi) {
@@ -185,7 +194,7 @@ struct Downloader::Impl {
     return id;
   }
 
-  std::string Wait(TransferId id, const WhileWaiting& while_waiting) {
+  DownloadResult Wait(TransferId id, const WhileWaiting& while_waiting) {
     auto it = transfers.find(id);
     if (it == transfers.end() || it->second->waiting) return {};
     Transfer* t = it->second.get();
@@ -200,16 +209,16 @@ struct Downloader::Impl {
         }
         if (t->finished) break;  // while_waiting may have cancelled
         if (curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr) != CURLM_OK) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-      }
+          std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
       }
     } catch (...) {
       t->waiting = false;  // the transfer stays and may be awaited again
       throw;
     }
-    std::string page = t->page.Take();
+    DownloadResult result{t->page.Take(), std::move(t->address)};
     transfers.erase(id);
-    return page;
+    return result;
   }
 };
 
@@ -220,14 +229,14 @@ Downloader::TransferId Downloader::Start(std::string_view url, const DownloadOpt
   return impl_->Start(url, options);
 }
 
-std::string Downloader::Wait(TransferId id, const WhileWaiting& while_waiting) {
+DownloadResult Downloader::Wait(TransferId id, const WhileWaiting& while_waiting) {
   return impl_->Wait(id, while_waiting);
 }
 
 void Downloader::CancelAll() { impl_->CancelAll(); }
 
-std::string Downloader::DownloadPage(std::string_view url, const DownloadOptions& options,
-                                     const WhileWaiting& while_waiting) {
+DownloadResult Downloader::DownloadPage(std::string_view url, const DownloadOptions& options,
+                                        const WhileWaiting& while_waiting) {
   return impl_->Wait(impl_->Start(url, options), while_waiting);
 }
 

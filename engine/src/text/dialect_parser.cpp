@@ -162,7 +162,7 @@ class Parser {
     if (frames_.size() > 1) Fail("missing ) for (", frames_.back().open_offset);
     CommitItem();
     CheckDeferred();
-    return Translation{std::move(out_), groups_, prefix_end_, std::move(prefix_bytes_), top_alternation_};
+    return Translation{std::move(out_), groups_};
   }
 
  private:
@@ -182,8 +182,6 @@ class Parser {
     bool nullable = false;
     int backref = 0;
     ItemState state = ItemState::kBare;
-    bool literal = false;
-    unsigned char byte = 0;  // a literal's byte
   };
 
   struct PendingRepeat {
@@ -259,12 +257,6 @@ class Parser {
   void CommitItem() {
     if (item_.present) {
       frames_.back().alt_nullable = frames_.back().alt_nullable && item_.nullable;
-      if (prefix_open_ && frames_.size() == 1 && item_.literal && item_.state == ItemState::kBare) {
-        prefix_end_ = out_.size();
-        prefix_bytes_ += static_cast<char>(item_.byte);
-      } else {
-        prefix_open_ = false;
-      }
     }
     item_ = Item{};
   }
@@ -280,8 +272,6 @@ class Parser {
     std::string emitted;
     AppendLiteral(emitted, byte);
     Atom(emitted, false, next);
-    item_.literal = true;
-    item_.byte = byte;
   }
 
   void Quantify(unsigned long min, std::optional<unsigned long> max, std::size_t offset, std::size_t end,
@@ -370,7 +360,6 @@ class Parser {
     frame.saved = flags_;
     frame.number = groups_;
     frames_.push_back(frame);
-    prefix_open_ = false;
     out_ += '(';
     ++pos_;
   }
@@ -429,7 +418,6 @@ class Parser {
     if (letters == 0) Fail("unsupported (?" + std::string(p_.substr(open + 2, q - open - 2)) + ")", open);
     CommitItem();  // a repetition right after an option setting has nothing before it
     if (flags.caseless != flags_.caseless) {
-      prefix_open_ = false;
       out_ += flags.caseless ? "(?i)" : "(?-i)";
     }
     flags_ = flags;
@@ -454,8 +442,6 @@ class Parser {
     Frame& frame = frames_.back();
     frame.some_alt_nullable = frame.some_alt_nullable || frame.alt_nullable;
     frame.alt_nullable = true;
-    if (frames_.size() == 1) top_alternation_ = true;
-    prefix_open_ = false;
     out_ += '|';
     ++pos_;
   }
@@ -623,11 +609,6 @@ class Parser {
   std::vector<std::optional<bool>> group_nullable_;
   std::vector<PendingRepeat> pending_repeats_;
   std::vector<BackRef> backrefs_;
-  // The leading run of plain literals at the top level, in the output.
-  bool prefix_open_ = true;
-  std::size_t prefix_end_ = 0;
-  std::string prefix_bytes_;
-  bool top_alternation_ = false;
 };
 
 }  // namespace

@@ -15,11 +15,6 @@ inline constexpr unsigned long kMaxRepeat = 65535;  // what PCRE2 takes in {n,m}
 struct Translation {
   std::string pcre2;
   int groups = 0;
-  // Where in `pcre2` its leading run of single literal bytes ends (0: none), and whether the
-  // pattern has alternatives at the top level: the cheap part that a search check can follow.
-  std::size_t literal_prefix = 0;
-  std::string literal_bytes;  // the bytes that leading run matches
-  bool top_alternation = false;
 };
 
 // Throws PatternError with the problem and its 0-based offset in the pattern.

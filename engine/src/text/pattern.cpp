@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
+#include <cstdint>
 #include <cstring>
-#include <utility>
 
 #include "korinbo/errors.h"
 #include "text/dialect_parser.h"
@@ -13,73 +12,31 @@
 namespace korinbo {
 namespace {
 
-constexpr uint32_t kCompileOptions = PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
+// PCRE2_USE_OFFSET_LIMIT: a search may be confined to a window of start positions.
+constexpr uint32_t kCompileOptions = PCRE2_NEVER_UTF | PCRE2_NEVER_UCP | PCRE2_USE_OFFSET_LIMIT;
 
-// Limits that stop a runaway match. PCRE2's limits bound the work and memory of the attempt at one
-// start position; the time budget bounds a search over all start positions together (a lazy ".*?"
-// that fails from every one of many starts is quadratic without backtracking much anywhere).
-constexpr uint32_t kMatchLimit = 5'000'000;
+// A runaway search is ended by the work it does, as PCRE2 counts it, never by the clock, so that a
+// page gives the same outcome on every machine. PCRE2's match limit counts the steps of the attempt
+// at one start position and starts again from zero at the next, with JIT code and the interpreter
+// alike; so it bounds exponential backtracking at one start, but not a search that fails at many
+// starts after moderate work at each (a lazy scan to the end of the page from every "<td>").
+// Therefore:
+// - every search runs with a small limit per start position, which the attempts of ordinary
+//   patterns stay far below (a headline's match needs about one step per byte it spans);
+// - where a start needs more, the search finds the first such start with windows of start positions
+//   (pcre2_set_offset_limit) and decides that start alone, with a limit that grows fourfold at a
+//   time;
+// - those attempts pay their limits from the steps left to the loop over the page, and so does an
+//   attempt with the small limit that runs into it; when the steps are spent, the search fails.
+// A page's costly starts thus spend at most kPageWork steps together, which takes well under two
+// seconds here; a start below the small limit costs at most that many steps.
+constexpr uint32_t kCheapStartWork = 512;
+constexpr std::uint64_t kPageWork = 128'000'000;
 constexpr uint32_t kDepthLimit = 1'000'000;
 constexpr uint32_t kHeapLimitKib = 64 * 1024;
 constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
 constexpr PCRE2_SIZE kJitStackMax = 32 * 1024 * 1024;
-constexpr std::chrono::milliseconds kSearchBudget{1000};
-
-// Only the start positions that get past a pattern's leading literal bytes can cost much. A pattern
-// with such a prefix is searched in windows of start positions that hold at most this many of them,
-// and the clock is read between windows. A callout would do the same from inside PCRE2, but any
-// callout in a pattern makes its JIT code keep extra state for every capture and roughly doubles
-// the time of a typical headline pattern.
-constexpr std::size_t kPrefixStartsPerWindow = 32;
-constexpr std::size_t kMinWindow = 192;  // below this, the calls would cost more than the callout
-constexpr unsigned kWindowsPerClockRead = 4;
-
-// Otherwise PCRE2 calls us at every start position that gets past the pattern's leading literals.
-constexpr std::string_view kCallout = "(?C1)";
-constexpr int kBudgetSpent = -1000;  // our own callout result; PCRE2 passes it through
 constexpr uint32_t kMaxPairs = dialect::kMaxGroups + 1;
-
-using Clock = std::chrono::steady_clock;
-
-}  // namespace
-
-// The time one search loop, or the loops sharing it, may spend. With the callout, only the time
-// inside PCRE2 counts; the clock is read by the callout only, so that a search that passes few
-// start positions costs no clock reads. A windowed search counts the time from its first clock
-// read on.
-struct SearchBudget::State {
-  std::chrono::nanoseconds left{kSearchBudget};
-  std::optional<Clock::time_point> started;  // when the current call first reached the callout
-  unsigned calls = 0;
-  unsigned windows = 0;
-  std::optional<Clock::time_point> first_read;  // windowed searches
-};
-
-SearchBudget::SearchBudget() : state_(std::make_unique<State>()) {}
-SearchBudget::~SearchBudget() = default;
-
-namespace {
-
-using Budget = SearchBudget::State;
-
-int CheckBudget(pcre2_callout_block*, void* data) {
-  auto* budget = static_cast<Budget*>(data);
-  if (!budget->started) {
-    budget->started = Clock::now();
-    return 0;
-  }
-  if (++budget->calls % 16 != 0) return 0;
-  return Clock::now() - *budget->started > budget->left ? kBudgetSpent : 0;
-}
-
-// The smallest p with prefix[i] == prefix[i + p] wherever both exist: two occurrences of the prefix
-// are at least that far apart.
-std::size_t SmallestPeriod(std::string_view prefix) {
-  for (std::size_t p = 1; p < prefix.size(); ++p) {
-    if (prefix.substr(p) == prefix.substr(0, prefix.size() - p)) return p;
-  }
-  return prefix.size();
-}
 
 constexpr std::size_t kSubstituteCacheSize = 8;
 
@@ -98,15 +55,14 @@ std::size_t TextLength(std::string_view text) {
 }
 
 // What every search of a thread uses, whatever the pattern: match data for the most groups a pattern
-// can have, and a match context with the limits, the JIT stack and the budget callout. A visitor
-// may search again while a loop runs; nothing here is read across that call.
+// can have, and a match context with the limits and the JIT stack. A visitor may search again while
+// a loop runs; nothing here is read across that call.
 struct MatchResources {
   pcre2::MatchData data;
   pcre2::MatchContext context;
   pcre2::JitStack jit_stack;
   const PCRE2_SIZE* ovector = nullptr;  // the match data's, which never moves
   uint32_t pairs = 0;
-  bool callout_set = true;  // the context may call the budget callout
 };
 
 MatchResources& ThreadResources() {
@@ -115,7 +71,6 @@ MatchResources& ThreadResources() {
     made.data.reset(pcre2_match_data_create(kMaxPairs, nullptr));
     made.context.reset(pcre2_match_context_create(nullptr));
     if (made.context) {
-      pcre2_set_match_limit(made.context.get(), kMatchLimit);
       pcre2_set_depth_limit(made.context.get(), kDepthLimit);
       pcre2_set_heap_limit(made.context.get(), kHeapLimitKib);
       made.jit_stack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
@@ -131,72 +86,83 @@ MatchResources& ThreadResources() {
   return resources;
 }
 
-// The compiled form: the translation with the budget callout after its leading literals, or in
-// front of all alternatives.
-std::string WithCallout(const dialect::Translation& translation) {
-  if (translation.top_alternation) return std::string(kCallout) + "(?:" + translation.pcre2 + ")";
-  std::string compiled = translation.pcre2;
-  compiled.insert(translation.literal_prefix, kCallout);
-  return compiled;
-}
-
 }  // namespace
 
 struct Pattern::Impl {
   pcre2::Code code;
   int groups = 0;
-  std::size_t window = 0;  // 0: the code calls the budget callout
-  bool jit = false;        // compiled to machine code: matched without the interpreter's checks
+  bool jit = false;  // compiled to machine code: matched without the interpreter's checks
 
-  int Match(PCRE2_SPTR text, std::size_t length, std::size_t from, MatchResources& resources) const {
+  // One PCRE2 search from `from` whose match starts at or before `last_start`.
+  int Match(PCRE2_SPTR text, std::size_t length, std::size_t from, std::size_t last_start, uint32_t limit,
+            MatchResources& resources) const {
+    pcre2_set_offset_limit(resources.context.get(), last_start);
+    pcre2_set_match_limit(resources.context.get(), limit);
     return jit ? pcre2_jit_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get())
                : pcre2_match(code.get(), text, length, from, 0, resources.data.get(), resources.context.get());
   }
 
-  void Fail(int rc) const {
-    if (rc == kBudgetSpent) throw PatternError("the pattern takes too long to match");
-    throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
+  // The search from `from` over starts up to the text's last byte, within the limits above. An
+  // attempt with the small limit that runs into it has done that much work, and pays it.
+  int Decide(PCRE2_SPTR text, std::size_t length, std::size_t from, std::uint64_t& work_left,
+             MatchResources& resources) const {
+    const std::size_t last = length - 1;
+    auto match = [&](std::size_t last_start, std::uint64_t limit) {
+      const int rc = Match(text, length, from, last_start, static_cast<uint32_t>(limit), resources);
+      if (rc == PCRE2_ERROR_MATCHLIMIT) work_left -= std::min(limit, work_left);
+      return rc;
+    };
+    int rc = match(last, kCheapStartWork);
+    while (rc == PCRE2_ERROR_MATCHLIMIT) {
+      // Every start before the first one that needs more failed. That one is found by windows that
+      // double from `from` (costly starts come close together), then by halving the window it is in.
+      std::size_t window = 1;
+      std::size_t costly_last = 0;
+      for (;;) {
+        costly_last = std::min(from + window - 1, last);
+        rc = match(costly_last, kCheapStartWork);
+        if (rc != PCRE2_ERROR_NOMATCH || costly_last == last) break;
+        from = costly_last + 1;
+        window *= 2;
+      }
+      if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;  // a match before it, none at all, or another failure
+      while (from < costly_last) {
+        const std::size_t middle = from + (costly_last - from) / 2;
+        rc = match(middle, kCheapStartWork);
+        if (rc == PCRE2_ERROR_MATCHLIMIT) {
+          costly_last = middle;
+        } else if (rc == PCRE2_ERROR_NOMATCH) {
+          from = middle + 1;
+        } else {
+          return rc;
+        }
+      }
+      // That start alone, with a limit that grows until it decides or the work is spent. Each
+      // attempt pays its whole limit first: the one that decides may have used all of it.
+      std::uint64_t limit = kCheapStartWork;
+      do {
+        if (work_left == 0) return PCRE2_ERROR_MATCHLIMIT;
+        limit = std::min(limit * 4, work_left);
+        work_left -= limit;
+        rc = Match(text, length, from, from, static_cast<uint32_t>(limit), resources);
+      } while (rc == PCRE2_ERROR_MATCHLIMIT);
+      if (rc != PCRE2_ERROR_NOMATCH || from == last) return rc;
+      ++from;
+      rc = match(last, kCheapStartWork);
+    }
+    return rc;
   }
 
   // One search from `from` over the first `length` bytes of `subject`; fills `match` on success.
-  bool Find(const char* subject, std::size_t length, std::size_t from, Budget& budget,
+  bool Find(const char* subject, std::size_t length, std::size_t from, std::uint64_t& work_left,
             PatternMatch& match) const {
     if (from >= length) return false;  // a match never starts at the end of the text
     MatchResources& resources = ThreadResources();
-    const auto* text = reinterpret_cast<PCRE2_SPTR>(subject);
-    int rc = 0;
-    if (window == 0) {
-      pcre2_set_callout(resources.context.get(), CheckBudget, &budget);
-      resources.callout_set = true;
-      pcre2_set_offset_limit(resources.context.get(), PCRE2_UNSET);
-      budget.started.reset();
-      rc = Match(text, length, from, resources);
-      if (budget.started) budget.left -= Clock::now() - *budget.started;
-    } else {
-      if (resources.callout_set) {
-        pcre2_set_callout(resources.context.get(), nullptr, nullptr);
-        resources.callout_set = false;
-      }
-      for (;;) {
-        if (++budget.windows % kWindowsPerClockRead == 0) {
-          const auto now = Clock::now();
-          if (!budget.first_read) {
-            budget.first_read = now;
-          } else if (now - *budget.first_read > budget.left) {
-            Fail(kBudgetSpent);
-          }
-        }
-        const std::size_t last_start = std::min(from + window - 1, length - 1);
-        pcre2_set_offset_limit(resources.context.get(), last_start);
-        rc = Match(text, length, from, resources);
-        if (rc != PCRE2_ERROR_NOMATCH || last_start == length - 1) break;
-        from = last_start + 1;
-      }
-    }
+    const int rc = Decide(reinterpret_cast<PCRE2_SPTR>(subject), length, from, work_left, resources);
     if (rc == PCRE2_ERROR_NOMATCH) return false;
-    if (rc < 0) Fail(rc);
+    if (rc == PCRE2_ERROR_MATCHLIMIT) throw PatternError("the pattern takes too long to match");
+    if (rc < 0) throw PatternError("the pattern needs too much work to match: " + ErrorText(rc));
     const PCRE2_SIZE* ovector = resources.ovector;
-    if (ovector[0] >= length) return false;
     match.groups.resize(static_cast<std::size_t>(groups) + 1);
     for (std::size_t i = 0; i < match.groups.size(); ++i) {
       const PCRE2_SIZE start = i < resources.pairs ? ovector[2 * i] : PCRE2_UNSET;
@@ -211,20 +177,13 @@ struct Pattern::Impl {
 
 Pattern::Pattern(std::string_view dialect_pattern) : impl_(std::make_unique<Impl>()) {
   const dialect::Translation translation = dialect::Translate(dialect_pattern);
-  std::size_t window = 0;
-  if (!translation.top_alternation && !translation.literal_bytes.empty()) {
-    window = kPrefixStartsPerWindow * SmallestPeriod(translation.literal_bytes);
-    if (window < kMinWindow) window = 0;
-  }
-  const std::string compiled = window != 0 ? translation.pcre2 : WithCallout(translation);
-  const uint32_t options = kCompileOptions | (window != 0 ? PCRE2_USE_OFFSET_LIMIT : 0);
+  const std::string& compiled = translation.pcre2;
   int error = 0;
   PCRE2_SIZE offset = 0;
-  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(compiled.data()), compiled.size(), options,
+  impl_->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(compiled.data()), compiled.size(), kCompileOptions,
                                   &error, &offset, nullptr));
   if (!impl_->code) throw PatternError("the pattern cannot be compiled: " + ErrorText(error));
   impl_->groups = translation.groups;
-  impl_->window = window;
   // Without JIT (not built in, or no executable memory) the interpreter matches alike.
   impl_->jit = pcre2_jit_compile(impl_->code.get(), PCRE2_JIT_COMPLETE) == 0;
 }
@@ -236,34 +195,24 @@ Pattern& Pattern::operator=(Pattern&&) noexcept = default;
 int Pattern::GroupCount() const { return impl_->groups; }
 
 std::optional<PatternMatch> Pattern::Search(std::string_view text, std::size_t from) const {
-  const std::size_t length = TextLength(text);
-  if (from >= length) return std::nullopt;
-  Budget budget;
+  std::uint64_t work_left = kPageWork;
   PatternMatch match;
-  if (!impl_->Find(text.data(), length, from, budget, match)) return std::nullopt;
+  if (!impl_->Find(text.data(), TextLength(text), from, work_left, match)) return std::nullopt;
   return match;
 }
 
-void Pattern::ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
-                           std::size_t from) const {
-  ForEachMatchInCutText(CutAtNul(text), visit, from);
-}
-
-void Pattern::ForEachMatchInCutText(std::string_view text, const std::function<void(const PatternMatch&)>& visit,
-                                    std::size_t from, SearchBudget* shared_budget) const {
-  const std::size_t length = text.size();
-  Budget own_budget;  // one budget for the whole loop
-  Budget& budget = shared_budget != nullptr ? shared_budget->state() : own_budget;
+void Pattern::ForEachMatch(std::string_view text, const std::function<void(const PatternMatch&)>& visit) const {
+  const std::size_t length = TextLength(text);
+  std::uint64_t work_left = kPageWork;  // for the whole loop
+  std::size_t from = 0;
   PatternMatch match;
-  while (impl_->Find(text.data(), length, from, budget, match)) {
+  while (impl_->Find(text.data(), length, from, work_left, match)) {
     const std::size_t start = match.start();
     const std::size_t end = match.end();
     visit(match);
     from = end > start ? end : start + 1;
   }
 }
-
-std::string_view CutAtNul(std::string_view text) { return text.substr(0, TextLength(text)); }
 
 std::string TranslatePattern(std::string_view dialect_pattern) {
   return dialect::Translate(dialect_pattern).pcre2;

@@ -138,8 +138,23 @@ TEST(Utf8ToSjis, ConvertsRowByRow) {
   const Row rows[] = {
       {"", ""},
       {"41 E3 81 82", "41 82 A0"},
-      {"41 E3 81", ""},
-      {"F0 9F 98 80 41", ""},
+      // A character beyond U+FFFF is one "?", and the conversion goes on.
+      {"F0 9F 98 80 41", "3F 41"},
+      {"F7 BF BF BF", "3F"},
+      {"41 F0 9F 98 80 F0 9F 8E 8C 42", "41 3F 3F 42"},
+      // An incomplete sequence at the very end, its bytes well-formed so far, is dropped.
+      {"41 E3 81", "41"},
+      {"41 80", "41"},
+      {"41 E3", "41"},
+      {"41 F0 9F", "41"},
+      {"E3 81 82 E3 81", "82 A0"},
+      // A lead F0..FF without three continuation bytes keeps the three-byte reading.
+      {"F3 81 81 41", "82 9F 41"},
+      {"F0 9F 98", "3F"},
+      // A byte that must be 10xxxxxx and is not still loses the whole page, at the end too.
+      {"41 E3 41", ""},
+      {"41 E3 81 41", ""},
+      {"F0 9F 41 80", ""},
       {"C0 80", "00"},
       {"80 80", "00"},
       // A lone surrogate, and a character CP932 lacks, become one "?" each and the rest goes on.
@@ -180,12 +195,18 @@ TEST(DecodeUtf8, IsLaxButChecksContinuationBytes) {
       {"FF BF BF", std::u16string(1, char16_t{0xFFFF})},
       // A four-byte lead counts its low four bits only, read as a three-byte lead.
       {"F0 9F 98", std::u16string(1, char16_t{0x07D8})},
-      {"F0 9F 98 80", std::nullopt},
+      {"F3 81 81 41", std::u16string{char16_t{0x3041}, u'A'}},
+      {"F8 80 80 80", std::u16string(1, char16_t{0x8000})},
+      // Four bytes from a lead F0..F7: one unit for a character beyond U+FFFF.
+      {"F0 9F 98 80", std::u16string(1, char16_t{0xFFFD})},
+      {"F4 8F BF BF 41", std::u16string{char16_t{0xFFFD}, u'A'}},
       {"E3 81 41", std::nullopt},
       {"C3 C3", std::nullopt},
-      {"C3", std::nullopt},
-      {"E3 81", std::nullopt},
-      {"41 E3", std::nullopt},
+      // Cut short at the very end: dropped.
+      {"C3", u""},
+      {"E3 81", u""},
+      {"41 E3", u"A"},
+      {"41 F0 9F", u"A"},
   };
   for (const auto& c : cases) EXPECT_EQ(DecodeUtf8(Hex(c.input)), c.units) << c.input;
 }
@@ -194,9 +215,9 @@ TEST(DecodeUtf8, IsLaxButChecksContinuationBytes) {
 TEST(TextEnds, NoConversionReadsPastItsText) {
   const std::string buffer = Hex("41 E3 81 82 B0 A1");
   const std::string_view cut_utf8 = std::string_view(buffer).substr(0, 3);
-  EXPECT_FALSE(DecodeUtf8(cut_utf8));
-  EXPECT_EQ(Utf8ToSjis(cut_utf8), "");
-  EXPECT_FALSE(DecodeUtf8(std::string_view(buffer).substr(0, 2)));
+  EXPECT_EQ(DecodeUtf8(cut_utf8), u"A");
+  EXPECT_EQ(Utf8ToSjis(cut_utf8), "A");
+  EXPECT_EQ(DecodeUtf8(std::string_view(buffer).substr(0, 2)), u"A");
   EXPECT_EQ(ShowHex(EucToSjis(std::string_view(buffer).substr(3, 2))), "82");
   EXPECT_EQ(ShowHex(EucToSjis(std::string_view(buffer).substr(4, 1))), "");
   const std::string jis = Hex("1B 24 42 30 21");

@@ -2,6 +2,7 @@
 // window, with the history files in a temporary start directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <unistd.h>
@@ -438,6 +439,102 @@ TEST_F(Fetch, TheDownloadReportSaysWhetherTheUserStoppedAndWhatArrived) {
     EXPECT_EQ(fetch.last_download().sites_received, 1);
     EXPECT_EQ(fetch.last_download().site_count, 0);
     EXPECT_EQ(fetch.last_download().bytes_received, page.size());
+  }
+}
+
+TEST_F(Fetch, ALinkIsSeenOrVisitedOnlyAsAWholeLine) {
+  server_.Route("/list", Response::Text("<ul><li><a href=\"item?id=12\">a</a></li><li><a href=\"item?id=123\">b</a></li>"
+                                        "<li><a href=\"item?id=7\">c</a></li></ul>"));
+  WriteSite("c", "s", server_.Url("/list"));
+  SaveHistory(dir_, kSeenLogName, {server_.Url("/item?id=123"), server_.Url("/item?id=7") + " "});
+  SaveHistory(dir_, kVisitLogName, {server_.Url("/item?id=1234"), server_.Url("/item?id=7")});
+  Window window(dir_);
+  BuildTree(window);
+  window.Select(Node(window, "c", "s"));
+  HeadlineFetch fetch(window, downloader_);
+  ASSERT_TRUE(fetch.FetchSelectedSite());
+  // ?id=12 is only a part of a seen and of a visited link; ?id=7 is seen only with a blank after it.
+  EXPECT_EQ(Icons(window), (std::vector<int>{kIconRead, kIconNew, kIconUnread, kIconRead}));
+  EXPECT_EQ(LoadHistory(dir_, kSeenLogName),
+            (std::vector<std::string>{server_.Url("/item?id=123"), server_.Url("/item?id=7") + " ",
+                                      server_.Url("/item?id=12"), server_.Url("/item?id=7")}));
+}
+
+// The page of today's news sites: UTF-8 with emoji, absolute https links, root-relative and
+// protocol-relative ones, and references in captions and links.
+TEST_F(Fetch, AUtf8PageWithEmojiAndEveryKindOfLinkGivesWorkingRows) {
+  server_.Route("/news/index.html",
+                Response::Text("<p>速報 🎉</p>\n<ul class=\"news\">\n"
+                               "<li><a href=\"https://www.news.example/articles/001.html\">政府、新たな経済対策を決定</a><time>12:01</time></li>\n"
+                               "<li><a href=\"/articles/002.html\">東証終値、3日続伸 😀</a><time>12:02</time></li>\n"
+                               "<li><a href=\"//cdn.news.example/live/003.html\">M&amp;A で合意</a><time>12:03</time></li>\n"
+                               "<li><a href=\"list.php?id=4&amp;p=2\">&#x5186;&#23433;</a><time>12:04</time></li>\n"
+                               "</ul>\n<footer>© 2026 🍀</footer>\n"));
+  std::ofstream(dir_ / "newsurl" / (Sjis("国内_今日の新聞") + ".txt"), std::ios::binary)
+      << "url =" << server_.Url("/news/index.html")
+      << "\r\nstr_start =<ul class=\"news\">\r\nstr_end =</ul>\r\n"
+         "anc_form =<li><a href=\"([^\"]+)\">([^<]+)</a><time>([^<]*)</time></li>\r\n"
+         "jump_url =$1\r\ncaptions =$2\r\nremark =$3\r\nencode =utf8\r\n";
+  Window window(dir_);
+  BuildTree(window);
+  window.Select(Node(window, "国内", "今日の新聞"));
+  HeadlineFetch fetch(window, downloader_);
+  ASSERT_TRUE(fetch.FetchSelectedSite());
+  ASSERT_EQ(window.rows().size(), 5u);
+  const std::string origin = server_.Url("");
+  const std::vector<std::vector<std::string>> expected = {
+      {Sjis("政府、新たな経済対策を決定"), "12:01", "https://www.news.example/articles/001.html"},
+      {Sjis("東証終値、3日続伸 ") + "?", "12:02", origin + "/articles/002.html"},
+      {"M&A " + Sjis("で合意"), "12:03", "http://cdn.news.example/live/003.html"},
+      {Sjis("円安"), "12:04", origin + "/news/list.php?id=4&p=2"},
+  };
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const HeadlineRow& row = window.rows()[i + 1];
+    EXPECT_EQ((std::vector<std::string>{row.caption, row.remark, row.link}), expected[i]) << i;
+  }
+}
+
+TEST_F(Fetch, RelativeLinksFollowTheAddressAfterRedirects) {
+  server_.Route("/old/index.html", Response::Redirect("/new/2026/index.html"));
+  server_.Route("/new/2026/index.html",
+                Response::Text("<ul><li><a href=\"a.html\">a</a></li><li><a href=\"/top.html\">t</a></li></ul>"));
+  WriteSite("c", "moved", server_.Url("/old/index.html"));
+  Window window(dir_);
+  BuildTree(window);
+  window.Select(Node(window, "c", "moved"));
+  HeadlineFetch fetch(window, downloader_);
+  ASSERT_TRUE(fetch.FetchSelectedSite());
+  ASSERT_EQ(window.rows().size(), 3u);
+  EXPECT_EQ(window.rows()[0].link, server_.Url("/old/index.html"));  // the header keeps the url value
+  EXPECT_EQ(window.rows()[1].link, server_.Url("/new/2026/a.html"));
+  EXPECT_EQ(window.rows()[2].link, server_.Url("/top.html"));
+}
+
+TEST_F(Fetch, NoPageIsAskedForAtOrAfterTheSiteThatEndsACategory) {
+  for (const char* page : {"/1", "/2", "/3", "/4"}) server_.Route(page, Response::Text(Page(1)));
+  for (const bool concurrent : {true, false}) {
+    for (const char* ending : {"missing", "refused", "empty"}) {
+      SCOPED_TRACE(std::string(ending) + (concurrent ? " concurrent" : " one by one"));
+      std::filesystem::remove_all(dir_ / "newsurl");
+      std::filesystem::create_directory(dir_ / "newsurl");
+      WriteSite("c", "s1", server_.Url("/1"));
+      WriteSite("c", "s2", server_.Url("/2"));
+      WriteSite("c", "s3", std::string(ending) == "refused" ? "https://127.0.0.1/3" : std::string(ending) == "empty" ? "" : server_.Url("/3"));
+      WriteSite("c", "s4", server_.Url("/4"));
+      Window window(dir_);
+      BuildTree(window);
+      if (std::string(ending) == "missing") std::filesystem::remove(dir_ / "newsurl" / "c_s3.txt");
+      window.Select(Node(window, "c"));
+      HeadlineFetch fetch(window, downloader_);
+      fetch.SetCategoryConcurrency(concurrent);
+      server_.ClearRequests();
+      EXPECT_FALSE(fetch.FetchCategory());
+      EXPECT_EQ(window.rows().size(), 4u);
+      std::vector<std::string> targets;
+      for (const auto& request : server_.Requests()) targets.push_back(request.target);
+      std::sort(targets.begin(), targets.end());
+      EXPECT_EQ(targets, (std::vector<std::string>{"/1", "/2"}));
+    }
   }
 }
 

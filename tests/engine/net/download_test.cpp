@@ -66,12 +66,12 @@ class DownloadTest : public ::testing::Test {
 TEST_F(DownloadTest, PlainPageArrivesByteForByte) {
   const std::string body = AllBytes(70000);
   server_.Route("/page.html", Response::Text(body));
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/page.html"), Quick()), body);
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/page.html"), Quick()).page, body);
 }
 
 TEST_F(DownloadTest, SendsPlainGetWithAgentAndNoExtraHeaders) {
   server_.Route("/a?x=1", Response::Text("ok"));
-  ASSERT_EQ(downloader_.DownloadPage(server_.Url("/a?x=1"), Quick()), "ok");
+  ASSERT_EQ(downloader_.DownloadPage(server_.Url("/a?x=1"), Quick()).page, "ok");
   auto requests = server_.Requests();
   ASSERT_EQ(requests.size(), 1u);
   const Request& r = requests[0];
@@ -98,7 +98,7 @@ TEST_F(DownloadTest, ErrorStatusBodyIsThePage) {
   for (const auto& row : rows) {
     const std::string target = "/status" + std::to_string(row.status);
     server_.Route(target, Response::Text(row.body, row.status));
-    EXPECT_EQ(downloader_.DownloadPage(server_.Url(target), Quick()), row.body) << row.status;
+    EXPECT_EQ(downloader_.DownloadPage(server_.Url(target), Quick()).page, row.body) << row.status;
   }
 }
 
@@ -109,15 +109,31 @@ TEST_F(DownloadTest, RedirectsAreFollowed) {
   server_.Route("/chain", Response::Redirect("/old", 302));
   server_.Route("/new", Response::Text("moved here"));
   for (const char* start : {"/old", "/relative", "/absolute", "/chain"}) {
-    EXPECT_EQ(downloader_.DownloadPage(server_.Url(start), Quick()), "moved here") << start;
+    const DownloadResult result = downloader_.DownloadPage(server_.Url(start), Quick());
+    EXPECT_EQ(result.page, "moved here") << start;
+    // The address the page was read from, for its relative links.
+    EXPECT_EQ(result.address, server_.Url("/new")) << start;
   }
   // The redirects' own bodies ("moved") never reach the page.
   EXPECT_EQ(server_.Requests().back().target, "/new");
 }
 
+TEST_F(DownloadTest, WithoutARedirectTheAddressIsTheUrlAsGiven) {
+  server_.Route("/", Response::Text("root"));
+  server_.Route("/a?x=1", Response::Text("a"));
+  server_.Route("/gone", Response::Text("", 404));
+  // Also where curl would write the URL otherwise ("/" after the host), and for a failed download.
+  const std::string host = server_.Url("/").substr(0, server_.Url("/").size() - 1);
+  for (const std::string& url : {host, server_.Url("/a?x=1"), server_.Url("/gone"), std::string("http://127.0.0.1:1/x")}) {
+    EXPECT_EQ(downloader_.DownloadPage(url, Quick()).address, url);
+  }
+  DownloadOptions no_request = Quick("NONE");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/a?x=1"), no_request).address, server_.Url("/a?x=1"));
+}
+
 TEST_F(DownloadTest, RedirectLoopEndsAsFailureAfterTenFollows) {
   server_.Route("/loop", Response::Redirect("/loop"));
-  std::string page = Bounded(30s, [&] { return downloader_.DownloadPage(server_.Url("/loop"), Quick()); });
+  std::string page = Bounded(30s, [&] { return downloader_.DownloadPage(server_.Url("/loop"), Quick()).page; });
   EXPECT_EQ(page, "");
   EXPECT_EQ(server_.RequestCount(), 11u);  // the first request and ten redirects
 }
@@ -125,8 +141,8 @@ TEST_F(DownloadTest, RedirectLoopEndsAsFailureAfterTenFollows) {
 TEST_F(DownloadTest, RedirectToAnotherSchemeIsRefused) {
   server_.Route("/to-file", Response::Redirect("file:///etc/hostname"));
   server_.Route("/to-ftp", Response::Redirect("ftp://127.0.0.1:1/x"));
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/to-file"), Quick()), "");
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/to-ftp"), Quick()), "");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/to-file"), Quick()).page, "");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/to-ftp"), Quick()).page, "");
 }
 
 TEST_F(DownloadTest, RedirectFromHttpToHttpsIsFollowed) {
@@ -135,14 +151,14 @@ TEST_F(DownloadTest, RedirectFromHttpToHttpsIsFollowed) {
   server_.Route("/moved", Response::Redirect("https://127.0.0.1:" + std::to_string(tls_target.port()) + "/"));
   DownloadOptions options = Quick();
   options.total_timeout = 1s;
-  EXPECT_EQ(Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/moved"), options); }), "");
+  EXPECT_EQ(Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/moved"), options).page; }), "");
   EXPECT_EQ(tls_target.ConnectionCount(), 1u);
   EXPECT_EQ(tls_target.RequestCount(), 0u);
 }
 
 TEST_F(DownloadTest, UrlsThatAreNotHttpGiveAnEmptyPage) {
   for (const char* url : {"file:///etc/hostname", "", "not a url", "http://", "gopher://127.0.0.1/"}) {
-    EXPECT_EQ(downloader_.DownloadPage(url, Quick()), "") << url;
+    EXPECT_EQ(downloader_.DownloadPage(url, Quick()).page, "") << url;
   }
   EXPECT_EQ(server_.RequestCount(), 0u);
 }
@@ -150,7 +166,7 @@ TEST_F(DownloadTest, UrlsThatAreNotHttpGiveAnEmptyPage) {
 TEST_F(DownloadTest, UrlWithLineBreaksCannotInjectHeaders) {
   server_.Route("/a", Response::Text("page"));
   for (const std::string tail : {"\r\nX-Injected: 1", "\nX-Injected: 1", " HTTP/1.1\r\nX-Injected: 1"}) {
-    EXPECT_EQ(downloader_.DownloadPage(server_.Url("/a") + tail, Quick()), "") << tail;
+    EXPECT_EQ(downloader_.DownloadPage(server_.Url("/a") + tail, Quick()).page, "") << tail;
   }
   for (const auto& request : server_.Requests()) EXPECT_FALSE(request.HasHeader("X-Injected"));
   EXPECT_EQ(server_.RequestCount(), 0u);
@@ -162,7 +178,7 @@ TEST_F(DownloadTest, RefusedConnectionGivesAnEmptyPage) {
     Server gone;
     url = gone.Url("/x");
   }  // nothing listens on that port any more
-  EXPECT_EQ(Bounded(20s, [&] { return downloader_.DownloadPage(url, Quick()); }), "");
+  EXPECT_EQ(Bounded(20s, [&] { return downloader_.DownloadPage(url, Quick()).page; }), "");
 }
 
 // NUL bytes spread over the 1024-byte pieces, with the server writing the body in odd sizes.
@@ -196,7 +212,7 @@ TEST_F(DownloadTest, NulBytesCutTheirPieceWhateverTheWriteSizes) {
       r.write_sizes = sizes;
       const std::string target = "/nul" + std::to_string(n++);
       server_.Route(target, r);
-      EXPECT_EQ(downloader_.DownloadPage(server_.Url(target), Quick()), row.expected)
+      EXPECT_EQ(downloader_.DownloadPage(server_.Url(target), Quick()).page, row.expected)
           << row.name << ", first write size " << (sizes.empty() ? 0 : sizes[0]);
     }
   }
@@ -207,7 +223,7 @@ TEST_F(DownloadTest, ChunkedBodyIsDecoded) {
   r.chunked = true;
   r.write_sizes = {777};
   server_.Route("/chunked", r);
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/chunked"), Quick()), AllBytes(5000));
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/chunked"), Quick()).page, AllBytes(5000));
 }
 
 TEST_F(DownloadTest, ServerThatNeverAnswersEndsAtTheTimeOutWithAnEmptyPage) {
@@ -216,7 +232,7 @@ TEST_F(DownloadTest, ServerThatNeverAnswersEndsAtTheTimeOutWithAnEmptyPage) {
   server_.Route("/silent", r);
   DownloadOptions options = Quick();
   options.total_timeout = 300ms;
-  std::string page = Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/silent"), options); });
+  std::string page = Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/silent"), options).page; });
   EXPECT_EQ(page, "");
   EXPECT_EQ(server_.RequestCount(), 1u);
 }
@@ -239,7 +255,7 @@ TEST_F(DownloadTest, CutConnectionsKeepWhatWasRead) {
     r.fault_after = row.after;
     const std::string target = "/cut" + std::to_string(n++);
     server_.Route(target, r);
-    EXPECT_EQ(downloader_.DownloadPage(server_.Url(target), Quick()), body.substr(0, row.after)) << row.name;
+    EXPECT_EQ(downloader_.DownloadPage(server_.Url(target), Quick()).page, body.substr(0, row.after)) << row.name;
   }
 }
 
@@ -251,7 +267,7 @@ TEST_F(DownloadTest, TrickleCutByTheTotalTimeOutKeepsAPrefix) {
   server_.Route("/slow", r);
   DownloadOptions options = Quick();
   options.total_timeout = 400ms;
-  std::string page = Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/slow"), options); });
+  std::string page = Bounded(15s, [&] { return downloader_.DownloadPage(server_.Url("/slow"), options).page; });
   EXPECT_LT(page.size(), body.size());
   EXPECT_EQ(page, body.substr(0, page.size()));
 }
@@ -260,7 +276,7 @@ TEST_F(DownloadTest, BodyStopsAtTheCapWithoutReadingTheRest) {
   server_.Route("/huge", Response::Generated(std::uint64_t{1} << 30));  // 1 GiB, streamed
   DownloadOptions options = Quick();
   options.max_body = 300000;
-  std::string page = Bounded(30s, [&] { return downloader_.DownloadPage(server_.Url("/huge"), options); });
+  std::string page = Bounded(30s, [&] { return downloader_.DownloadPage(server_.Url("/huge"), options).page; });
   EXPECT_EQ(page, httpd::GeneratedBytes(0, 300000));
 }
 
@@ -268,7 +284,7 @@ TEST_F(DownloadTest, BodyOfExactlyTheCapIsWhole) {
   server_.Route("/exact", Response::Generated(4096));
   DownloadOptions options = Quick();
   options.max_body = 4096;
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/exact"), options), httpd::GeneratedBytes(0, 4096));
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/exact"), options).page, httpd::GeneratedBytes(0, 4096));
 }
 
 TEST_F(DownloadTest, UnknownProxyModeMakesNoRequest) {
@@ -276,7 +292,7 @@ TEST_F(DownloadTest, UnknownProxyModeMakesNoRequest) {
   for (const char* mode : {"", "direct", "proxy", "DIRECT ", "NONE", "Preconfig"}) {
     DownloadOptions options = Quick(mode);
     options.proxy_name = "127.0.0.1:1";
-    EXPECT_EQ(downloader_.DownloadPage(server_.Url("/p"), options), "") << mode;
+    EXPECT_EQ(downloader_.DownloadPage(server_.Url("/p"), options).page, "") << mode;
   }
   EXPECT_EQ(server_.RequestCount(), 0u);
 }
@@ -290,7 +306,7 @@ TEST_F(ProxyModeTest, ProxyModeGoesThroughTheProxy) {
   server_.Route("/via", Response::Text("through the proxy"));
   DownloadOptions options = Quick("PROXY");
   options.proxy_name = proxy_.HostPort();
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/via"), options), "through the proxy");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/via"), options).page, "through the proxy");
   auto seen = proxy_.Requests();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].method, "GET");
@@ -306,7 +322,7 @@ TEST_F(ProxyModeTest, ProxyModeIgnoresTheBypassVariables) {
   env_.Set("NO_PROXY", "*");
   DownloadOptions options = Quick("PROXY");
   options.proxy_name = proxy_.HostPort();
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/via"), options), "through the proxy");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/via"), options).page, "through the proxy");
   EXPECT_EQ(proxy_.RequestCount(), 1u);
 }
 
@@ -319,7 +335,7 @@ TEST_F(ProxyModeTest, UnreachableProxyGivesAnEmptyPage) {
   }
   DownloadOptions options = Quick("PROXY");
   options.proxy_name = dead;
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/via"), options), "");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/via"), options).page, "");
   EXPECT_EQ(server_.RequestCount(), 0u);
 }
 
@@ -327,7 +343,7 @@ TEST_F(ProxyModeTest, DirectIgnoresProxyVariables) {
   server_.Route("/direct", Response::Text("straight"));
   const std::string proxy_url = "http://" + proxy_.HostPort();
   for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) env_.Set(name, proxy_url);
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/direct"), Quick("DIRECT")), "straight");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/direct"), Quick("DIRECT")).page, "straight");
   EXPECT_EQ(proxy_.RequestCount(), 0u);
   EXPECT_EQ(server_.RequestCount(), 1u);
 }
@@ -335,14 +351,14 @@ TEST_F(ProxyModeTest, DirectIgnoresProxyVariables) {
 TEST_F(ProxyModeTest, PreconfigHonoursTheProxyVariable) {
   server_.Route("/env", Response::Text("by the environment"));
   env_.Set("http_proxy", "http://" + proxy_.HostPort());
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/env"), Quick("PRECONFIG")), "by the environment");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/env"), Quick("PRECONFIG")).page, "by the environment");
   ASSERT_EQ(proxy_.RequestCount(), 1u);
   EXPECT_EQ(proxy_.Requests()[0].Header("User-Agent"), "Korinbo");
 }
 
 TEST_F(ProxyModeTest, PreconfigWithoutVariablesGoesDirect) {
   server_.Route("/env", Response::Text("direct anyway"));
-  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/env"), Quick("PRECONFIG")), "direct anyway");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/env"), Quick("PRECONFIG")).page, "direct anyway");
   EXPECT_EQ(proxy_.RequestCount(), 0u);
 }
 
@@ -387,7 +403,7 @@ TEST_F(DownloadTest, SeveralTransfersRunAtOnceAndEachWaitGetsItsOwnPage) {
     ids.push_back(downloader_.Start(server_.Url("/g" + std::to_string(i)), Quick()));
   // Awaited out of order: the last one first.
   for (int i = kCount - 1; i >= 0; --i) {
-    EXPECT_EQ(downloader_.Wait(ids[static_cast<std::size_t>(i)]), "page " + std::to_string(i));
+    EXPECT_EQ(downloader_.Wait(ids[static_cast<std::size_t>(i)]).page, "page " + std::to_string(i));
   }
   EXPECT_EQ(gate.max_in_flight(), kCount);
 }
@@ -400,7 +416,7 @@ TEST_F(DownloadTest, AtMostSixTransfersToOneHost) {
   server_.Route("/h", [&gate](const Request&) { return gate.Pass("ok"); });
   std::vector<Downloader::TransferId> ids;
   for (int i = 0; i < kCount; ++i) ids.push_back(downloader_.Start(server_.Url("/h"), Quick()));
-  for (auto id : ids) EXPECT_FALSE(downloader_.Wait(id).empty());
+  for (auto id : ids) EXPECT_FALSE(downloader_.Wait(id).page.empty());
   EXPECT_EQ(server_.RequestCount(), 8u);
   EXPECT_EQ(gate.max_in_flight(), 6);
 }
@@ -413,7 +429,7 @@ TEST_F(DownloadTest, WhileWaitingIsCalledAndTheTransferGoesOnWhenItSaysNo) {
   std::string page = downloader_.DownloadPage(server_.Url("/late"), Quick(), [&] {
     ++calls;
     return false;
-  });
+  }).page;
   EXPECT_EQ(page, "late page");
   EXPECT_GT(calls, 0);
 }
@@ -436,7 +452,7 @@ TEST_F(DownloadTest, WhileWaitingStopsEveryRunningTransfer) {
   // Transfers move only while one is awaited: stop once the server holds all three requests.
   int calls = 0;
   std::string page = Bounded(10s, [&] {
-    return downloader_.Wait(awaited, [&] { return server_.RequestCount() >= 3 || ++calls > 400; });
+    return downloader_.Wait(awaited, [&] { return server_.RequestCount() >= 3 || ++calls > 400; }).page;
   });
   EXPECT_EQ(page, "");
   EXPECT_EQ(server_.RequestCount(), 3u);
@@ -445,8 +461,8 @@ TEST_F(DownloadTest, WhileWaitingStopsEveryRunningTransfer) {
     ADD_FAILURE() << "a stopped transfer was still running";
     return true;
   };
-  EXPECT_EQ(downloader_.Wait(other, never), "");
-  std::string partial = downloader_.Wait(trickling, never);
+  EXPECT_EQ(downloader_.Wait(other, never).page, "");
+  std::string partial = downloader_.Wait(trickling, never).page;
   EXPECT_LT(partial.size(), body.size());
   EXPECT_EQ(partial, body.substr(0, partial.size()));
 }
@@ -463,27 +479,27 @@ TEST_F(DownloadTest, CancelAllEndsRunningTransfersAndKeepsFinishedPages) {
   auto first = downloader_.Start(server_.Url("/silent"), Quick());
   auto second = downloader_.Start(server_.Url("/silent"), Quick());
   // Waiting for the late page drives the others: the quick one finishes meanwhile.
-  EXPECT_EQ(downloader_.Wait(downloader_.Start(server_.Url("/late"), Quick())), "late");
+  EXPECT_EQ(downloader_.Wait(downloader_.Start(server_.Url("/late"), Quick())).page, "late");
   ASSERT_TRUE(server_.WaitForRequests(4, 10s));
   downloader_.CancelAll();
   auto never = [] {
     ADD_FAILURE() << "a cancelled transfer was still running";
     return true;
   };
-  EXPECT_EQ(downloader_.Wait(first, never), "");
-  EXPECT_EQ(downloader_.Wait(second, never), "");
-  EXPECT_EQ(downloader_.Wait(quick, never), "done");
+  EXPECT_EQ(downloader_.Wait(first, never).page, "");
+  EXPECT_EQ(downloader_.Wait(second, never).page, "");
+  EXPECT_EQ(downloader_.Wait(quick, never).page, "done");
 }
 
 TEST_F(DownloadTest, EachIdIsWaitedForOnce) {
   server_.Route("/once", Response::Text("once"));
   auto id = downloader_.Start(server_.Url("/once"), Quick());
-  EXPECT_EQ(downloader_.Wait(id), "once");
-  EXPECT_EQ(downloader_.Wait(id), "");
-  EXPECT_EQ(downloader_.Wait(12345), "");
+  EXPECT_EQ(downloader_.Wait(id).page, "once");
+  EXPECT_EQ(downloader_.Wait(id).page, "");
+  EXPECT_EQ(downloader_.Wait(12345).page, "");
   auto again = downloader_.Start(server_.Url("/once"), Quick());
   EXPECT_NE(again, id);
-  EXPECT_EQ(downloader_.Wait(again), "once");
+  EXPECT_EQ(downloader_.Wait(again).page, "once");
 }
 
 TEST_F(DownloadTest, WaitingForTheSameIdInsideWhileWaitingGivesNothing) {
@@ -493,9 +509,9 @@ TEST_F(DownloadTest, WaitingForTheSameIdInsideWhileWaitingGivesNothing) {
   auto id = downloader_.Start(server_.Url("/r"), Quick());
   std::string inner = "not called";
   std::string outer = downloader_.Wait(id, [&] {
-    if (inner == "not called") inner = downloader_.Wait(id);
+    if (inner == "not called") inner = downloader_.Wait(id).page;
     return false;
-  });
+  }).page;
   EXPECT_EQ(inner, "");
   EXPECT_EQ(outer, "outer");
 }
@@ -511,7 +527,7 @@ TEST_F(DownloadTest, DestroyingTheDownloaderEndsRunningTransfers) {
     Downloader local;
     local.Start(server_.Url("/silent"), Quick());
     local.Start(server_.Url("/silent"), Quick());
-    EXPECT_EQ(local.DownloadPage(server_.Url("/late"), Quick()), "late");
+    EXPECT_EQ(local.DownloadPage(server_.Url("/late"), Quick()).page, "late");
     return 0;
   });
   EXPECT_EQ(server_.RequestCount(), 3u);

@@ -75,7 +75,7 @@ TEST(LoopbackServer, ServesOnOtherLoopbackAddresses) {
   server.Route("/", Response::Text("second address"));
   EXPECT_EQ(server.Url("/"), "http://127.0.0.2:" + std::to_string(server.port()) + "/");
   Downloader downloader;
-  EXPECT_EQ(downloader.DownloadPage(server.Url("/"), Direct()), "second address");
+  EXPECT_EQ(downloader.DownloadPage(server.Url("/"), Direct()).page, "second address");
 }
 
 TEST(LoopbackServer, HandlerSeesTheRequestAndLaterRoutesReplaceEarlierOnes) {
@@ -83,8 +83,8 @@ TEST(LoopbackServer, HandlerSeesTheRequestAndLaterRoutesReplaceEarlierOnes) {
   server.Route("/echo", Response::Text("first"));
   server.Route("/echo", [](const httpd::Request& r) { return Response::Text(r.method + " " + r.target); });
   Downloader downloader;
-  EXPECT_EQ(downloader.DownloadPage(server.Url("/echo"), Direct()), "GET /echo");
-  EXPECT_EQ(downloader.DownloadPage(server.Url("/unknown"), Direct()), "Not Found");
+  EXPECT_EQ(downloader.DownloadPage(server.Url("/echo"), Direct()).page, "GET /echo");
+  EXPECT_EQ(downloader.DownloadPage(server.Url("/unknown"), Direct()).page, "Not Found");
   auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].Header("user-AGENT"), "Korinbo");
@@ -115,7 +115,7 @@ TEST(LoopbackServer, ServesAFolderAndNeverOutsideIt) {
       {"/nul%00.txt", "Not Found"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(downloader.DownloadPage(server.Url(row.target), Direct()), row.page) << row.target;
+    EXPECT_EQ(downloader.DownloadPage(server.Url(row.target), Direct()).page, row.page) << row.target;
   }
   // Raw, so that no client tidies the dots away first.
   std::string reply = RawExchange("127.0.0.1", server.port(),
@@ -142,7 +142,7 @@ TEST(LoopbackServer, MalformedRequestsGetAnErrorAndTheServerGoesOn) {
     EXPECT_EQ(reply.rfind(row.status_line, 0), 0u) << reply.substr(0, 40);
   }
   Downloader downloader;
-  EXPECT_EQ(downloader.DownloadPage(server.Url("/"), Direct()), "still here");
+  EXPECT_EQ(downloader.DownloadPage(server.Url("/"), Direct()).page, "still here");
 }
 
 TEST(LoopbackServer, KeepsTheConnectionForSeveralRequests) {
@@ -242,7 +242,7 @@ TEST(HttpdProgram, ServesTheFolderAndStopsOnSigterm) {
   ASSERT_NO_THROW(port = std::stoi(line)) << line;
   ASSERT_GT(port, 0);
   Downloader downloader;
-  EXPECT_EQ(downloader.DownloadPage("http://127.0.0.1:" + std::to_string(port) + "/", Direct()), "demo page");
+  EXPECT_EQ(downloader.DownloadPage("http://127.0.0.1:" + std::to_string(port) + "/", Direct()).page, "demo page");
   ASSERT_TRUE(httpd->Signal(SIGTERM));
   EXPECT_EQ(httpd->WaitExit(10s), 0);
 }

@@ -55,7 +55,7 @@ TEST(Tls, UntrustedCertificateGivesAnEmptyPage) {
   options.total_timeout = 10s;
   Downloader downloader;
   // Without verification this would be the server's status page.
-  EXPECT_EQ(downloader.DownloadPage("https://127.0.0.1:" + std::to_string(*port) + "/", options), "");
+  EXPECT_EQ(downloader.DownloadPage("https://127.0.0.1:" + std::to_string(*port) + "/", options).page, "");
 }
 
 }  // namespace

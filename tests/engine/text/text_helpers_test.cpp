@@ -136,6 +136,47 @@ struct BytesRow {
   std::string left, right;
 };
 
+struct ReferenceRow {
+  std::string text;
+  std::string all;    // with every reference decoded
+  std::string ascii;  // with the references of ASCII characters decoded
+};
+
+TEST(DecodeCharacterReferences, Table) {
+  const std::vector<ReferenceRow> rows = {
+      {"M&amp;A " + Sjis("で合意"), "M&A " + Sjis("で合意"), "M&A " + Sjis("で合意")},
+      {"&lt;b&gt; &quot;x&apos;", "<b> \"x'", "<b> \"x'"},
+      {"a&nbsp;b", "a b", "a&nbsp;b"},
+      {"&#12354;&#x3042;&#X3042;&#065;", Sjis("ああ") + Sjis("あ") + "A", "&#12354;&#x3042;&#X3042;A"},
+      // What code page 932 lacks is "?"; it takes the yen sign as 5C and the em dash as 81 5C.
+      {"&copy;&reg;&yen;&times;", "??\\" + Sjis("×"), "&copy;&reg;&yen;&times;"},
+      {"&hellip;&lsquo;&rsquo;&ldquo;&rdquo;&larr;&rarr;", Sjis("…‘’“”←→"), "&hellip;&lsquo;&rsquo;&ldquo;&rdquo;&larr;&rarr;"},
+      {"&mdash;&ndash;&middot;&laquo;&raquo;&bull;", "\x81\x5C?????", "&mdash;&ndash;&middot;&laquo;&raquo;&bull;"},
+      // Decoded once.
+      {"&amp;lt;", "&lt;", "&lt;"},
+      // Not a reference, or one without its ";", or naming no character: as written.
+      {"&amp &lt &#12354 &#x; &#; &; & &unknown; &AMP;", "&amp &lt &#12354 &#x; &#; &; & &unknown; &", "&amp &lt &#12354 &#x; &#; &; & &unknown; &"},
+      {"&#0; &#xD800; &#x110000; &#99999999999;", "&#0; &#xD800; &#x110000; &#99999999999;", "&#0; &#xD800; &#x110000; &#99999999999;"},
+      {"&Amp;&AMP", "&Amp;&AMP", "&Amp;&AMP"},
+      // Beyond U+FFFF, and two characters for one name: each character its own bytes.
+      {"&#x1F600;&nGt;", "?" + Sjis("≫") + "?", "&#x1F600;&nGt;"},
+      {"list.php?id=4&amp;p=2&#38;q=&#x2F;", "list.php?id=4&p=2&q=/", "list.php?id=4&p=2&q=/"},
+      {"&sol;&colon;&num;", "/:#", "/:#"},
+      {"", "", ""},
+      {"&", "&", "&"},
+      {"&#", "&#", "&#"},
+      {"&amp", "&amp", "&amp"},
+  };
+  for (const ReferenceRow& row : rows) {
+    EXPECT_EQ(DecodeCharacterReferences(row.text), row.all) << row.text;
+    EXPECT_EQ(DecodeCharacterReferences(row.text, References::kAscii), row.ascii) << row.text;
+  }
+  // In place from a position: the bytes before it stay.
+  std::string text = "&amp;|&amp;";
+  DecodeCharacterReferences(text, 1, References::kAll);
+  EXPECT_EQ(text, "&amp;|&");
+}
+
 TEST(LeftRightBytes, Table) {
   const std::string text = "abcdef";
   const std::vector<BytesRow> rows = {
