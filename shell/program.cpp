@@ -71,6 +71,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
   new HotkeyNote(*hotkey_, dialog_->group_box2());
   QObject::connect(window.settings_action(), &QAction::triggered, dialog_.get(), [this] { dialog_->N10Click(); });
 
+  window.headline_fetch().SetSiteHealth(&health_);
   marks_ = std::make_unique<SiteHealthMarks>(window.site_tree(), health_);
   QObject::connect(&window, &MainWindow::SiteTreeChanged, &window, [this] { RefreshMarks(); });
   QObject::connect(&window, &MainWindow::FetchEnded, &window, [this] { RefreshMarks(); });

@@ -116,7 +116,7 @@ TEST_F(FetchTool, AFetchThatEndsEarlyExitsWithOne) {
   Result r = Run({"--dir", dir_.string(), "site", "c", "bad"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "URLはhttp://から入力してください。\nKorinbo\n");
+  EXPECT_EQ(r.err, "URLはhttp://から入力してください。\nKorinbo\nbad: URLが正しくありません\n");
   r = Run({"--dir", dir_.string(), "site", "c", "pattern"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("【pattern】"), std::string::npos);
@@ -161,6 +161,21 @@ TEST_F(FetchTool, CheckCountsWhatIsNewAndWritesNothing) {
 
   EXPECT_EQ(Run({"--dir", dir_.string(), "check", "nowhere"}).status, 1);
   EXPECT_EQ(Run({"check", "a", "b"}).status, 2);
+}
+
+// After the title, one line per site that gave no headlines says why; the exit status stays.
+TEST_F(FetchTool, SiteAndCategorySayWhyASiteGaveNoHeadlines) {
+  server_.Route("/a", httpd::Response::Text("<a href=\"x\">x</a>"));
+  server_.Route("/gone", httpd::Response::Text("gone", 404));
+  WriteSite("c_a.txt", Site(server_.Url("/a")));
+  WriteSite("c_b.txt", Site(server_.Url("/gone")));
+  WriteSite("c_c.txt", "url =" + server_.Url("/a") + "\r\nstr_start =<ul>\r\nanc_form =<a>\r\n");
+  Result r = Run({"--dir", dir_.string(), "category", "c"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "全取得完了（1個）\nb: HTTP 404\nc: 見出しなし（str_start が見つかりません）\n");
+  r = Run({"--dir", dir_.string(), "site", "c", "a"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "a 取得完了（1個）\n");
 }
 
 TEST_F(FetchTool, ExtractAppliesADefinitionToASavedPageWithoutWritingFiles) {

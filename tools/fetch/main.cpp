@@ -17,6 +17,7 @@
 #include "korinbo/file_io.h"
 #include "korinbo/pattern.h"
 #include "korinbo/site_check.h"
+#include "korinbo/site_health.h"
 #include "korinbo/site_tree.h"
 
 namespace korinbo {
@@ -46,8 +47,8 @@ constexpr std::string_view kUsage =
     "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
     "\n"
     "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
-    "final window title go to standard error. check prints site, new count and outcome, tab-separated,\n"
-    "and writes nothing.\n"
+    "final window title go to standard error, then a line \"site: outcome\" for each site that gave no\n"
+    "headlines. check prints site, new count and outcome, tab-separated, and writes nothing.\n"
     "Exit status: 0 done, 1 the fetch ended early, 2 usage.\n"
     "site and category hold DIR while they run: they wait up to 10 s for another fetch, and end\n"
     "with 1 while a korinbo window has DIR open.\n";
@@ -214,6 +215,8 @@ int RunFetch(const Options& options, const Output& out) {
 
   Downloader downloader;
   HeadlineFetch fetch(window, downloader);
+  SiteHealth health;
+  fetch.SetSiteHealth(&health);
   bool completed = false;
   try {
     completed = category_fetch ? fetch.FetchCategory() : fetch.FetchSelectedSite();
@@ -223,6 +226,18 @@ int RunFetch(const Options& options, const Output& out) {
   for (const auto& row : window.rows()) out.Row(row);
   std::cout << std::flush;
   out.Message(window.title());
+  // Each site that gave no headlines, and why: what the window's tree marks.
+  std::vector<const SiteTreeNode*> sites{selected};
+  if (category_fetch) {
+    sites.clear();
+    for (const auto& site : root->children) sites.push_back(site.get());
+  }
+  for (const SiteTreeNode* site : sites) {
+    const SiteHealth::Entry* entry = health.Find(SiteFileNameOf(root->text, site->text));
+    if (entry != nullptr && entry->outcome.kind != FetchOutcome::Kind::kHeadlines) {
+      out.Message(site->text + ": " + entry->outcome.Text());
+    }
+  }
   return completed ? kExitDone : kExitEndedEarly;
 }
 

@@ -24,6 +24,8 @@ struct FetchOutcome {
     kNoDefinition,    // the site file does not exist or cannot be read
     kBadUrl,          // the url is empty or does not begin with "http://"
   };
+  static FetchOutcome Of(Kind kind, std::string detail = {});
+
   Kind kind = Kind::kHeadlines;
   int headlines = 0;
   DownloadEnd download_end = DownloadEnd::kComplete;
@@ -37,10 +39,13 @@ struct FetchOutcome {
   std::string Text() const;
 };
 
+// The site's markers that the cut looks for and does not find in the page (as converted, before the
+// cut; the end marker counts only after the start marker), named for the outcome: "str_start",
+// "str_end" or both, followed by " が見つかりません"; empty when each is found or empty.
+std::string MissingMarkers(std::string_view page, const SiteDefinition& site);
 // The outcome of a site whose download ended with `end` and whose page went through the
-// extraction: `page` as converted, before the cut, so that a marker that is not found is named.
-FetchOutcome PageOutcome(DownloadEnd end, int http_status, std::string_view page, const SiteDefinition& site,
-                         int headlines);
+// extraction, which found `headlines`.
+FetchOutcome PageOutcome(DownloadEnd end, int http_status, std::string missing_markers, int headlines);
 
 struct NewHeadline {
   std::string caption;

@@ -38,13 +38,6 @@ class ClassifiedRows : public HeadlineSink {
   std::vector<int> icons_;
 };
 
-FetchOutcome OutcomeOf(FetchOutcome::Kind kind, std::string detail = {}) {
-  FetchOutcome outcome;
-  outcome.kind = kind;
-  outcome.detail = std::move(detail);
-  return outcome;
-}
-
 }  // namespace
 
 std::vector<SiteCheck> CheckSites(const std::filesystem::path& start_dir, const std::vector<std::string>& file_names,
@@ -66,30 +59,25 @@ std::vector<SiteCheck> CheckSites(const std::filesystem::path& start_dir, const 
     try {
       site = ReadSiteDefinitionFile(PathInDirectory(site_folder, file_names[i]));
     } catch (const FileError& error) {
-      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kNoDefinition, error.what());
+      checks[i].outcome = FetchOutcome::Of(FetchOutcome::Kind::kNoDefinition, error.what());
       continue;
     }
     if (!site) {
-      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kNoDefinition);
+      checks[i].outcome = FetchOutcome::Of(FetchOutcome::Kind::kNoDefinition);
     } else if (!site->url.starts_with("http://")) {
-      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kBadUrl);
+      checks[i].outcome = FetchOutcome::Of(FetchOutcome::Kind::kBadUrl);
     } else {
       const Downloader::TransferId id = downloader.Start(site->url, options);
       started[i] = Started{std::move(*site), id};
     }
   }
 
-  bool stopped = false;
-  const WhileWaiting while_waiting = [&stop, &stopped] {
-    if (stopped || (stop && stop())) stopped = true;
-    return stopped;
-  };
   for (std::size_t i = 0; i < file_names.size(); ++i) {
     if (!started[i]) continue;
     const SiteDefinition& site = started[i]->site;
-    const DownloadResult download = downloader.Wait(started[i]->id, while_waiting);
-    if (stopped) {
-      checks[i].outcome = PageOutcome(DownloadEnd::kStopped, 0, {}, site, 0);
+    const DownloadResult download = downloader.Wait(started[i]->id, stop);
+    if (download.end == DownloadEnd::kStopped) {
+      checks[i].outcome = PageOutcome(DownloadEnd::kStopped, 0, {}, 0);
       continue;
     }
     const std::string page = ConvertByEncode(NormaliseLineEnds(download.page), site.encode);
@@ -99,11 +87,12 @@ std::vector<SiteCheck> CheckSites(const std::filesystem::path& start_dir, const 
       ExtractHeadlines(CutHeadlineArea(page, site.str_start, site.str_end), site, download.address, seen, visit_log,
                        rows);
     } catch (const PatternError& error) {
-      checks[i].outcome = OutcomeOf(FetchOutcome::Kind::kPatternError, error.what());
+      checks[i].outcome = FetchOutcome::Of(FetchOutcome::Kind::kPatternError, error.what());
       continue;
     }
-    checks[i].outcome = PageOutcome(DownloadEnd::kComplete, 0, page, site, rows.count());
-    checks[i].new_headlines = std::move(rows).NewOnes();
+    checks[i].outcome = PageOutcome(download.end, download.http_status, MissingMarkers(page, site), rows.count());
+    // A page that did not come whole says nothing of what is new.
+    if (checks[i].outcome.kind == FetchOutcome::Kind::kHeadlines) checks[i].new_headlines = std::move(rows).NewOnes();
   }
   return checks;
 }

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "korinbo/codepage.h"
-#include "korinbo/fetch.h"
 
 namespace korinbo {
 namespace {
@@ -33,17 +32,26 @@ std::string DownloadEndText(DownloadEnd end, int http_status) {
 
 std::string HeadlineCount(int headlines) { return Sjis("見出し ") + std::to_string(headlines) + Sjis("件"); }
 
-// The markers the cut looked for and did not find; the end marker is looked for after the start cut.
-std::string MissingMarkers(std::string_view page, const SiteDefinition& site) {
-  const bool start_missing = !site.str_start.empty() && page.find(site.str_start) == std::string_view::npos;
-  const bool end_missing =
-      !site.str_end.empty() && CutHeadlineArea(page, site.str_start, "").find(site.str_end) == std::string::npos;
-  if (!start_missing && !end_missing) return {};
-  std::string names = start_missing && end_missing ? Sjis("str_start と str_end") : start_missing ? "str_start" : "str_end";
-  return names + Sjis(" が見つかりません");
+}  // namespace
+
+FetchOutcome FetchOutcome::Of(Kind kind, std::string detail) {
+  FetchOutcome outcome;
+  outcome.kind = kind;
+  outcome.detail = std::move(detail);
+  return outcome;
 }
 
-}  // namespace
+std::string MissingMarkers(std::string_view page, const SiteDefinition& site) {
+  // As CutHeadlineArea searches: the end marker after the start marker's first byte.
+  const std::size_t start = site.str_start.empty() ? std::string_view::npos : page.find(site.str_start);
+  const bool start_missing = !site.str_start.empty() && start == std::string_view::npos;
+  const std::size_t end_from = start == std::string_view::npos ? 0 : start + 1;
+  const bool end_missing = !site.str_end.empty() && page.find(site.str_end, end_from) == std::string_view::npos;
+  if (!start_missing && !end_missing) return {};
+  const std::string names =
+      start_missing && end_missing ? Sjis("str_start と str_end") : start_missing ? "str_start" : "str_end";
+  return names + Sjis(" が見つかりません");
+}
 
 bool FetchOutcome::IsWarning() const {
   if (kind == Kind::kHeadlines) return false;
@@ -69,8 +77,7 @@ std::string FetchOutcome::Text() const {
   return Sjis("URLが正しくありません");
 }
 
-FetchOutcome PageOutcome(DownloadEnd end, int http_status, std::string_view page, const SiteDefinition& site,
-                         int headlines) {
+FetchOutcome PageOutcome(DownloadEnd end, int http_status, std::string missing_markers, int headlines) {
   FetchOutcome outcome;
   outcome.headlines = headlines;
   if (end != DownloadEnd::kComplete) {
@@ -79,7 +86,7 @@ FetchOutcome PageOutcome(DownloadEnd end, int http_status, std::string_view page
     outcome.http_status = http_status;
   } else if (headlines == 0) {
     outcome.kind = FetchOutcome::Kind::kNoHeadlines;
-    outcome.detail = MissingMarkers(page, site);
+    outcome.detail = std::move(missing_markers);
   }
   return outcome;
 }

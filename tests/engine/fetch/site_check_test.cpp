@@ -74,6 +74,11 @@ TEST(FetchOutcomeTest, PageOutcomeNamesTheMissingMarkers) {
       {"<ol>x</ul>", "<ul>", "</ul>", 0, DownloadEnd::kComplete, "見出しなし（str_start が見つかりません）"},
       {"<ul>x</ol>", "<ul>", "</ul>", 0, DownloadEnd::kComplete, "見出しなし（str_end が見つかりません）"},
       {"</ul>x<ul>", "<ul>", "</ul>", 0, DownloadEnd::kComplete, "見出しなし（str_end が見つかりません）"},
+      // The end marker is searched from the start marker's second byte on, as the cut does.
+      {"<ul</ul", "<ul", "ul", 0, DownloadEnd::kComplete, "見出しなし"},
+      {"<ul", "<ul", "ul", 0, DownloadEnd::kComplete, "見出しなし"},
+      {"<u", "<ul", "u", 0, DownloadEnd::kComplete, "見出しなし（str_start が見つかりません）"},
+      {"x", "", "</ul>", 0, DownloadEnd::kComplete, "見出しなし（str_end が見つかりません）"},
       {"x", "<ul>", "</ul>", 0, DownloadEnd::kComplete, "見出しなし（str_start と str_end が見つかりません）"},
       {"x", "", "", 0, DownloadEnd::kComplete, "見出しなし"},
       {"", "<ul>", "</ul>", 0, DownloadEnd::kTimedOut, "時間切れ"},
@@ -82,7 +87,8 @@ TEST(FetchOutcomeTest, PageOutcomeNamesTheMissingMarkers) {
     SiteDefinition site;
     site.str_start = row.start;
     site.str_end = row.end;
-    EXPECT_EQ(PageOutcome(row.download_end, 0, row.page, site, row.headlines).Text(), Sjis(row.text)) << row.page;
+    EXPECT_EQ(PageOutcome(row.download_end, 0, MissingMarkers(row.page, site), row.headlines).Text(), Sjis(row.text))
+        << row.page;
   }
 }
 
