@@ -303,6 +303,9 @@ class SettingsDialogTest : public QObject {
     QTest::mouseClick(dialog->radio_button2(), Qt::LeftButton);
     QVERIFY(!dialog->edit1()->isEnabled());
     QCOMPARE(PaintedBackground(dialog->edit1()), SettingsDialog::DisabledFieldColour());
+    // An arrow key moves among the buttons only from the focus of an active window.
+    dialog->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
     dialog->radio_button2()->setFocus();
     QTest::keyClick(dialog->radio_button2(), Qt::Key_Down);
     QVERIFY(dialog->radio_button3()->isChecked());
