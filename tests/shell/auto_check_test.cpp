@@ -303,16 +303,25 @@ class AutoCheckTest : public QObject {
     QCOMPARE(program->tray().tray_icon()->toolTip(), U("Korinbo（新着 2件）"));
   }
 
-  // A site that yields nothing carries a warning with its outcome and time, and so does its root.
+  // A site that yields nothing carries a warning with its outcome and time, and so does its root,
+  // after a fetch as after a check; a site neither fetched nor checked carries nothing.
   void ABrokenSiteShowsWhy() {
     server_->Route("/m", Response::Text("<html><ol></ol></html>"));
     Site("毎日", server_->Url("/m"));
     Site("読売", server_->Url("/m"));
+    Site("日経", server_->Url("/m"));
     dir_->Write("favolite.txt", Sjis("国内_毎日\r\n"));
     auto program = Make();
-    QVERIFY(RunCheck(*program));
     QTreeWidget* tree = program->window().site_tree();
-    for (QTreeWidgetItem* item : {Child(tree, U("お気に入り"), U("国内_毎日")), Child(tree, U("国内"), U("毎日"))}) {
+    tree->setCurrentItem(Child(tree, U("国内"), U("読売")));
+    program->window().FetchSelectedSiteCommand();
+    QCOMPARE(program->window().windowTitle(), U("読売 取得完了（0個）"));
+    QVERIFY(Warned(Child(tree, U("国内"), U("読売"))));
+    QVERIFY(!Warned(Child(tree, U("国内"), U("毎日"))));
+
+    QVERIFY(RunCheck(*program));
+    for (QTreeWidgetItem* item : {Child(tree, U("お気に入り"), U("国内_毎日")), Child(tree, U("国内"), U("毎日")),
+                                  Child(tree, U("国内"), U("読売"))}) {
       QVERIFY(Warned(item));
       QVERIFY2(item->toolTip(0).startsWith(U("見出しなし（str_start と str_end が見つかりません）  ")),
                qPrintable(item->toolTip(0)));
@@ -320,13 +329,22 @@ class AutoCheckTest : public QObject {
     }
     QTreeWidgetItem* root = Child(tree, U("国内"), QString());
     QVERIFY(Warned(root));
-    QVERIFY(root->toolTip(0).startsWith(U("毎日: 見出しなし")));
-    // A site not checked carries nothing.
-    QVERIFY(!Warned(Child(tree, U("国内"), U("読売"))));
-    QVERIFY(Child(tree, U("国内"), U("読売"))->toolTip(0).isEmpty());
-    // A rebuild of the tree keeps the marks.
+    QCOMPARE(root->toolTip(0).count(QLatin1Char('\n')), 1);
+    QVERIFY(root->toolTip(0).contains(U("毎日: 見出しなし")));
+    QVERIFY(root->toolTip(0).contains(U("読売: 見出しなし")));
+    QVERIFY(!Warned(Child(tree, U("国内"), U("日経"))));
+    QVERIFY(Child(tree, U("国内"), U("日経"))->toolTip(0).isEmpty());
+    // A rebuild of the tree keeps the marks; a site that works again loses its mark.
+    server_->Route("/m", Response::Text(Page({"http://x/1"})));
     program->window().Reload();
-    QVERIFY(Warned(Child(program->window().site_tree(), U("国内"), U("毎日"))));
+    tree = program->window().site_tree();
+    QVERIFY(Warned(Child(tree, U("国内"), U("毎日"))));
+    tree->setCurrentItem(Child(tree, U("国内"), U("毎日")));
+    program->window().FetchSelectedSiteCommand();
+    QVERIFY(!Warned(Child(tree, U("国内"), U("毎日"))));
+    QVERIFY(Child(tree, U("国内"), U("毎日"))->toolTip(0).startsWith(U("見出し 1件  ")));
+    QVERIFY(!Warned(Child(tree, U("お気に入り"), U("国内_毎日"))));
+    QCOMPARE(Child(tree, U("国内"), QString())->toolTip(0).count(QLatin1Char('\n')), 0);
   }
 };
 

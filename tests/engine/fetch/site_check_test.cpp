@@ -7,8 +7,11 @@
 #include <map>
 
 #include "korinbo/codepage.h"
+#include "korinbo/errors.h"
+#include "korinbo/fetch.h"
 #include "korinbo/file_io.h"
 #include "korinbo/httpd/server.h"
+#include "korinbo/in_memory_window.h"
 #include "korinbo/site_check.h"
 #include "korinbo/site_health.h"
 #include "korinbo/test/temp_dir.h"
@@ -236,6 +239,76 @@ TEST_F(SiteCheckTest, AStopEndsEverySite) {
   for (const auto& check : checks) {
     EXPECT_EQ(check.outcome.Text(), Sjis("中断しました")) << check.file_name;
     EXPECT_FALSE(check.outcome.IsWarning());
+  }
+}
+
+// Every fetch, single or category, records each site it reached with its outcome, whichever way
+// the server failed; a check of the same sites gives the same outcomes.
+TEST_F(SiteCheckTest, FetchesAndChecksRecordWhyASiteFailed) {
+  Response reset = Response::Text(Page({"http://x/1"}));
+  reset.fault = httpd::Fault::kResetMidBody;
+  reset.fault_after = 5;
+  Response silent;
+  silent.fault = httpd::Fault::kNeverAnswer;
+  server_.Route("/ok", Response::Text(Page({"http://x/1", "http://x/2"})));
+  server_.Route("/gone", Response::Text(Page({"http://x/3"}), 404));
+  server_.Route("/reset", reset);
+  server_.Route("/silent", silent);
+  std::string refused;
+  {
+    Server closed;
+    refused = closed.Url("/");
+  }
+  const struct {
+    const char* site;
+    std::string url;
+    const char* text;
+  } rows[] = {
+      {"gone", server_.Url("/gone"), "HTTP 404（見出し 1件）"},
+      {"ok", server_.Url("/ok"), "見出し 2件"},
+      {"refused", refused, "接続できないか、途中で切れました"},
+      {"reset", server_.Url("/reset"), "接続できないか、途中で切れました"},
+      {"silent", server_.Url("/silent"), "時間切れ"},
+      {"unknown", "http://nowhere.invalid/", "名前を解決できません"},
+  };
+  std::vector<std::string> files;
+  for (const auto& row : rows) {
+    Site(row.site, row.url);
+    files.push_back(std::string("c_") + row.site + ".txt");
+  }
+  dir_.Write("newsurl/d_nourl.txt", "anc_form=x\r\n");
+  dir_.Write("newsurl/d_pattern.txt", "url=" + server_.Url("/ok") + "\r\nanc_form=<li>([\r\n");
+
+  InMemoryWindow window(dir_.path(), "DIRECT", "", [](std::string_view) {});
+  window.tree() = BuildSiteTree(dir_.path(), "");
+  SiteHealth health;
+  HeadlineFetch fetch(window, downloader_);
+  fetch.SetDownloadLimits(2s, 1s);
+  fetch.SetSiteHealth(&health);
+  // Failed downloads do not end a category fetch: every site is recorded.
+  window.Select(window.tree().roots[1].get());
+  EXPECT_TRUE(fetch.FetchCategory());
+  for (const auto& row : rows) {
+    const SiteHealth::Entry* entry = health.Find(std::string("c_") + row.site + ".txt");
+    ASSERT_NE(entry, nullptr) << row.site;
+    EXPECT_EQ(entry->outcome.Text(), Sjis(row.text)) << row.site;
+  }
+  // Single fetches that end early are recorded too.
+  SiteTreeNode* other = window.tree().roots[2].get();
+  window.Select(other->children[0].get());
+  EXPECT_FALSE(fetch.FetchSelectedSite());
+  EXPECT_EQ(health.Find("d_nourl.txt")->outcome.kind, Kind::kBadUrl);
+  window.Select(other->children[1].get());
+  EXPECT_THROW(fetch.FetchSelectedSite(), PatternError);
+  EXPECT_EQ(health.Find("d_pattern.txt")->outcome.kind, Kind::kPatternError);
+
+  DownloadOptions options;
+  options.total_timeout = 1s;
+  const std::vector<SiteCheck> checks = CheckSites(dir_.path(), files, options, downloader_);
+  for (std::size_t i = 0; i < checks.size(); ++i) {
+    EXPECT_EQ(checks[i].outcome.Text(), Sjis(rows[i].text)) << rows[i].site;
+    // The fetch has seen every link; and a page that did not come whole counts nothing new.
+    EXPECT_TRUE(checks[i].new_headlines.empty()) << rows[i].site;
   }
 }
 
