@@ -26,6 +26,7 @@
 #include "settings_dialog.h"
 #include "site_health_marks.h"
 #include "tray_residency.h"
+#include "tree_items.h"
 
 namespace korinbo {
 namespace {
@@ -45,17 +46,7 @@ std::string Page(const std::vector<std::string>& links) {
   return page + "</ul></html>\r\n";
 }
 
-QTreeWidgetItem* Child(QTreeWidget* tree, const QString& root_text, const QString& child_text) {
-  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* root = tree->topLevelItem(i);
-    if (root->text(0) != root_text) continue;
-    if (child_text.isEmpty()) return root;
-    for (int j = 0; j < root->childCount(); ++j) {
-      if (root->child(j)->text(0) == child_text) return root->child(j);
-    }
-  }
-  return nullptr;
-}
+using test::Find;
 
 int Count(const QTreeWidgetItem* item) { return item->data(0, SiteHealthMarks::kNewCountRole).toInt(); }
 bool Warned(const QTreeWidgetItem* item) { return item->data(0, SiteHealthMarks::kWarningRole).toBool(); }
@@ -231,7 +222,7 @@ class AutoCheckTest : public QObject {
     server_->Route("/slow", slow);
     Site("毎日", server_->Url("/slow"));
     program->window().Reload();
-    program->window().site_tree()->setCurrentItem(Child(program->window().site_tree(), U("国内"), U("毎日")));
+    program->window().site_tree()->setCurrentItem(Find(program->window().site_tree(), U("国内"), U("毎日")));
     std::optional<bool> during_fetch;
     QTimer::singleShot(100, [&] { during_fetch = program->CheckJob().has_value(); });
     program->window().FetchSelectedSiteCommand();
@@ -264,14 +255,14 @@ class AutoCheckTest : public QObject {
     QCOMPARE(Files(), before);
 
     QTreeWidget* tree = program->window().site_tree();
-    QCOMPARE(Count(Child(tree, U("お気に入り"), U("国内_日経"))), 0);
-    QCOMPARE(Count(Child(tree, U("お気に入り"), U("国内_毎日"))), 1);
-    QCOMPARE(Count(Child(tree, U("お気に入り"), U("国内_読売"))), 1);
-    QCOMPARE(Count(Child(tree, U("お気に入り"), QString())), 2);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), U("国内_日経"))), 0);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), U("国内_毎日"))), 1);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), U("国内_読売"))), 1);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), QString())), 2);
     // The category's own nodes are the same sites.
-    QCOMPARE(Count(Child(tree, U("国内"), U("毎日"))), 1);
-    QCOMPARE(Count(Child(tree, U("国内"), QString())), 2);
-    QCOMPARE(Child(tree, U("国内"), U("毎日"))->text(0), U("毎日"));
+    QCOMPARE(Count(Find(tree, U("国内"), U("毎日"))), 1);
+    QCOMPARE(Count(Find(tree, U("国内"), QString())), 2);
+    QCOMPARE(Find(tree, U("国内"), U("毎日"))->text(0), U("毎日"));
     QCOMPARE(program->tray().tray_icon()->toolTip(), U("Korinbo（新着 2件）"));
 
     QTRY_COMPARE(stub.NotifyCalls().size(), 1);
@@ -281,7 +272,7 @@ class AutoCheckTest : public QObject {
 
     // Nothing has changed: no second notification.
     QVERIFY(RunCheck(*program));
-    QCOMPARE(Count(Child(tree, U("お気に入り"), QString())), 2);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), QString())), 2);
     // One new headline appears.
     server_->Route("/y", Response::Text(Page({"http://x/y2", "http://x/y1"})));
     QVERIFY(RunCheck(*program));
@@ -298,8 +289,8 @@ class AutoCheckTest : public QObject {
     QTRY_VERIFY(program->window().isVisible() && !program->window().isMinimized());
     QTRY_COMPARE(program->window().windowTitle(), U("国内_毎日 取得完了（3個）"));
     tree = program->window().site_tree();
-    QCOMPARE(Count(Child(tree, U("お気に入り"), U("国内_毎日"))), 0);
-    QCOMPARE(Count(Child(tree, U("お気に入り"), QString())), 2);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), U("国内_毎日"))), 0);
+    QCOMPARE(Count(Find(tree, U("お気に入り"), QString())), 2);
     QCOMPARE(program->tray().tray_icon()->toolTip(), U("Korinbo（新着 2件）"));
   }
 
@@ -313,38 +304,38 @@ class AutoCheckTest : public QObject {
     dir_->Write("favolite.txt", Sjis("国内_毎日\r\n"));
     auto program = Make();
     QTreeWidget* tree = program->window().site_tree();
-    tree->setCurrentItem(Child(tree, U("国内"), U("読売")));
+    tree->setCurrentItem(Find(tree, U("国内"), U("読売")));
     program->window().FetchSelectedSiteCommand();
     QCOMPARE(program->window().windowTitle(), U("読売 取得完了（0個）"));
-    QVERIFY(Warned(Child(tree, U("国内"), U("読売"))));
-    QVERIFY(!Warned(Child(tree, U("国内"), U("毎日"))));
+    QVERIFY(Warned(Find(tree, U("国内"), U("読売"))));
+    QVERIFY(!Warned(Find(tree, U("国内"), U("毎日"))));
 
     QVERIFY(RunCheck(*program));
-    for (QTreeWidgetItem* item : {Child(tree, U("お気に入り"), U("国内_毎日")), Child(tree, U("国内"), U("毎日")),
-                                  Child(tree, U("国内"), U("読売"))}) {
+    for (QTreeWidgetItem* item : {Find(tree, U("お気に入り"), U("国内_毎日")), Find(tree, U("国内"), U("毎日")),
+                                  Find(tree, U("国内"), U("読売"))}) {
       QVERIFY(Warned(item));
       QVERIFY2(item->toolTip(0).startsWith(U("見出しなし（str_start と str_end が見つかりません）  ")),
                qPrintable(item->toolTip(0)));
       QVERIFY(item->toolTip(0).contains(QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd"))));
     }
-    QTreeWidgetItem* root = Child(tree, U("国内"), QString());
+    QTreeWidgetItem* root = Find(tree, U("国内"), QString());
     QVERIFY(Warned(root));
     QCOMPARE(root->toolTip(0).count(QLatin1Char('\n')), 1);
     QVERIFY(root->toolTip(0).contains(U("毎日: 見出しなし")));
     QVERIFY(root->toolTip(0).contains(U("読売: 見出しなし")));
-    QVERIFY(!Warned(Child(tree, U("国内"), U("日経"))));
-    QVERIFY(Child(tree, U("国内"), U("日経"))->toolTip(0).isEmpty());
+    QVERIFY(!Warned(Find(tree, U("国内"), U("日経"))));
+    QVERIFY(Find(tree, U("国内"), U("日経"))->toolTip(0).isEmpty());
     // A rebuild of the tree keeps the marks; a site that works again loses its mark.
     server_->Route("/m", Response::Text(Page({"http://x/1"})));
     program->window().Reload();
     tree = program->window().site_tree();
-    QVERIFY(Warned(Child(tree, U("国内"), U("毎日"))));
-    tree->setCurrentItem(Child(tree, U("国内"), U("毎日")));
+    QVERIFY(Warned(Find(tree, U("国内"), U("毎日"))));
+    tree->setCurrentItem(Find(tree, U("国内"), U("毎日")));
     program->window().FetchSelectedSiteCommand();
-    QVERIFY(!Warned(Child(tree, U("国内"), U("毎日"))));
-    QVERIFY(Child(tree, U("国内"), U("毎日"))->toolTip(0).startsWith(U("見出し 1件  ")));
-    QVERIFY(!Warned(Child(tree, U("お気に入り"), U("国内_毎日"))));
-    QCOMPARE(Child(tree, U("国内"), QString())->toolTip(0).count(QLatin1Char('\n')), 0);
+    QVERIFY(!Warned(Find(tree, U("国内"), U("毎日"))));
+    QVERIFY(Find(tree, U("国内"), U("毎日"))->toolTip(0).startsWith(U("見出し 1件  ")));
+    QVERIFY(!Warned(Find(tree, U("お気に入り"), U("国内_毎日"))));
+    QCOMPARE(Find(tree, U("国内"), QString())->toolTip(0).count(QLatin1Char('\n')), 0);
   }
 };
 
