@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <map>
+#include <thread>
 
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
@@ -310,6 +311,40 @@ TEST_F(SiteCheckTest, FetchesAndChecksRecordWhyASiteFailed) {
     // The fetch has seen every link; and a page that did not come whole counts nothing new.
     EXPECT_TRUE(checks[i].new_headlines.empty()) << rows[i].site;
   }
+}
+
+// The window fetches on its thread while a check runs on another, each with its own downloader, over
+// the same start directory: both complete, and the check sees the seen log either before or after
+// the fetch wrote it, never half of it.
+TEST_F(SiteCheckTest, FetchBesideACheckOnAnotherThread) {
+  std::vector<std::string> links;
+  for (int i = 0; i < 50; ++i) links.push_back("http://x/" + std::to_string(i));
+  std::vector<std::string> files;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "s" + std::to_string(i);
+    server_.Route("/" + name, Response::Text(Page(links)));
+    Site(name, server_.Url("/" + name));
+    files.push_back("c_" + name + ".txt");
+  }
+  std::vector<SiteCheck> checks;
+  std::thread checker([&] {
+    Downloader own;
+    checks = CheckSites(dir_.path(), files, DownloadOptions{}, own);
+  });
+  InMemoryWindow window(dir_.path(), "DIRECT", "", [](std::string_view) {});
+  window.tree() = BuildSiteTree(dir_.path(), "");
+  window.Select(window.tree().roots[1].get());
+  HeadlineFetch fetch(window, downloader_);
+  SiteHealth health;
+  fetch.SetSiteHealth(&health);
+  EXPECT_TRUE(fetch.FetchCategory());
+  checker.join();
+  ASSERT_EQ(checks.size(), files.size());
+  for (const auto& check : checks) {
+    EXPECT_EQ(check.outcome.Text(), Sjis("見出し 50件")) << check.file_name;
+    EXPECT_TRUE(check.new_headlines.size() == 50 || check.new_headlines.empty()) << check.new_headlines.size();
+  }
+  EXPECT_EQ(health.Find("c_s7.txt")->outcome.Text(), Sjis("見出し 50件"));
 }
 
 }  // namespace
