@@ -13,6 +13,7 @@ packages=(
   weston dbus-daemon python3 python3-dbus python3-gi
   dpkg-dev fakeroot file lintian appstream desktop-file-utils librsvg2-bin man-db
   fonts-ipafont-gothic qt6-translations-l10n
+  dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
   nkf
 )

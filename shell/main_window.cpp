@@ -557,6 +557,7 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
     rebuild_after_fetch_ = false;
     RebuildSiteTree();
   }
+  emit FetchEnded();
 }
 
 bool MainWindow::WhileWaiting() {
@@ -609,6 +610,7 @@ void MainWindow::RebuildSiteTree() {
   FillTree(model);
   if (kept) Restore(*tree_, *kept);
   tree_built_ = true;
+  emit SiteTreeChanged();
 }
 
 void MainWindow::FillTree(const SiteTree& model) {
@@ -647,6 +649,7 @@ void MainWindow::AddFavourite() {
   if (node == nullptr || favourites == nullptr || ItemLevel(node) != 1) return;
   favourites->addChild(NewTreeItem(ItemText(node->parent()) + '_' + ItemText(node)));
   WriteFavourites();
+  emit SiteTreeChanged();
 }
 
 void MainWindow::RemoveFavourite() {
@@ -655,6 +658,7 @@ void MainWindow::RemoveFavourite() {
   const bool favourite = node->parent() != nullptr && node->parent() == tree_->topLevelItem(0);
   delete node;
   if (favourite) WriteFavourites();
+  emit SiteTreeChanged();
 }
 
 void MainWindow::WriteFavourites() {

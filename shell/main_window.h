@@ -156,6 +156,12 @@ class MainWindow : public QMainWindow, public FetchWindow {
   // Paints while a download runs; true once Esc was pressed during this fetch.
   bool WhileWaiting() override;
 
+ signals:
+  // The tree was built anew or a favourite added or removed; a fetch has ended. The tree's marks
+  // follow both.
+  void SiteTreeChanged();
+  void FetchEnded();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;

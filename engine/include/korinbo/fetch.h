@@ -14,6 +14,9 @@
 
 namespace korinbo {
 
+class SiteHealth;
+struct FetchOutcome;
+
 enum HeadlineIcon : int { kIconNew = 0, kIconUnread = 1, kIconRead = 2 };
 
 // What the main window hands the fetch: its site tree, headline list, title, message box and the
@@ -74,6 +77,10 @@ class HeadlineFetch {
   // downloads at its turn. Both give the same rows, titles, files and requests.
   void SetCategoryConcurrency(bool concurrent) { concurrent_category_ = concurrent; }
 
+  // Each site fetched (or refused) goes into the record with its outcome and the time; none by
+  // default.
+  void SetSiteHealth(SiteHealth* health) { health_ = health; }
+
   // Fetch state.
   const std::string& fetch_mode() const { return fetch_mode_; }
   int headline_counter() const { return headline_counter_; }
@@ -95,6 +102,7 @@ class HeadlineFetch {
   DownloadResult DownloadFor(std::string_view page_url);
   void StartCategoryDownloads();
   void EndCategory();
+  void Record(const std::string& file_name, FetchOutcome outcome);
 
   FetchWindow& window_;
   Downloader& downloader_;
@@ -112,6 +120,7 @@ class HeadlineFetch {
   };
   std::vector<std::optional<PendingDownload>> pending_;
   DownloadReport download_report_;
+  SiteHealth* health_ = nullptr;
 };
 
 // Steps of the site fetch.

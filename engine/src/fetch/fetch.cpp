@@ -9,6 +9,7 @@
 #include "korinbo/file_io.h"
 #include "korinbo/history.h"
 #include "korinbo/pattern.h"
+#include "korinbo/site_health.h"
 #include "korinbo/site_tree.h"
 #include "korinbo/text.h"
 
@@ -177,13 +178,17 @@ void HeadlineFetch::StartCategoryDownloads() {
     const FetchWindow::Node child = window_.ChildAt(category_node_, i);
     std::optional<SiteDefinition> site;
     try {
-      site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameFor(root_text, window_.NodeText(child))));
+      site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameOf(root_text, window_.NodeText(child))));
     } catch (const FileError&) {
       return;  // reported when the site's turn comes
     }
     if (!site || !StartsWith(site->url, kHttpPrefix)) return;
     pending_[static_cast<std::size_t>(i)] = PendingDownload{site->url, downloader_.Start(site->url, options)};
   }
+}
+
+void HeadlineFetch::Record(const std::string& file_name, FetchOutcome outcome) {
+  if (health_ != nullptr) health_->RecordFetch(file_name, std::move(outcome), SiteHealth::Clock::now());
 }
 
 void HeadlineFetch::EndCategory() {
@@ -220,15 +225,19 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   const FetchWindow::Node node = window_.SelectedNode();
   if (node == nullptr || window_.NodeLevel(node) != 1) return SiteOutcome::kEndedEarly;
   const std::string node_text = window_.NodeText(node);
-  const std::string file_name = SiteFileNameFor(window_.ParentText(node), node_text);
+  const std::string file_name = SiteFileNameOf(window_.ParentText(node), node_text);
   window_.SetLastNews(file_name);
 
   const std::filesystem::path start_dir = window_.StartDirectory();
   const auto site = ReadSiteDefinitionFile(PathInDirectory(start_dir / std::string(kSiteFolderName), file_name));
-  if (!site) return SiteOutcome::kEndedEarly;
+  if (!site) {
+    Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kNoDefinition));
+    return SiteOutcome::kEndedEarly;
+  }
 
   const std::string& page_url = site->url;
   if (const auto refused = RefusedUrlMessage(page_url)) {
+    Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kBadUrl));
     window_.ShowMessage(*refused);
     return SiteOutcome::kEndedEarly;
   }
@@ -253,6 +262,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   download_report_.bytes_received += download.page.size();
   std::string page = PageAsFetched(download.page, site->encode);
   window_.SetTitle(kConverting);
+  std::string missing_markers = MissingMarkers(page, *site);
   page = CutHeadlineArea(page, site->str_start, site->str_end);
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
@@ -272,7 +282,15 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
     FetchWindow& window_;
     int& counter_;
   } sink(window_, headline_counter_);
-  ExtractHeadlines(page, *site, download.address, seen_log, visit_log, sink);
+  const int counted_before = headline_counter_;
+  try {
+    ExtractHeadlines(page, *site, download.address, seen_log, visit_log, sink);
+  } catch (const PatternError& error) {
+    Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kPatternError, error.what()));
+    throw;
+  }
+  Record(file_name, PageOutcome(download.end, download.http_status, std::move(missing_markers),
+                                headline_counter_ - counted_before));
 
   seen_log.KeepLast(kSeenLogLimit);
   SaveHistoryLines(start_dir, kSeenLogName, seen_log, Durability::kRenamed);
