@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include "korinbo/codepage.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -40,6 +42,36 @@ class RecordingReporter : public benchmark::ConsoleReporter {
 };
 
 }  // namespace
+
+const Workload& TheWorkload() {
+  static const Workload workload = [] {
+    Workload w;
+    w.site.url = "http://news.example/top/index.html";
+    w.site.anc_form = "<li><a href=\"([^\"]+)\">(.+?)</a><span class=\"date\">([^<]*)</span>";
+    w.site.jump_url = "$1";
+    w.site.captions = "$2";
+    w.site.remark = "$3";
+    const std::string headline = Sjis("政府、来年度予算案を閣議決定　一般会計は過去最大の規模に");
+    const std::string filler = Sjis("<p>本文の要約がここに入ります。関連記事もご覧ください。</p>") + "\r\n";
+    w.page = "<html><body><ul>\r\n";
+    for (int i = 0; i < 5000; ++i) {
+      w.page += "<li><a href=\"/news/2026/12/" + std::to_string(100000 + i) + ".html\">" + headline + "<b>" +
+                std::to_string(i) + "</b></a><span class=\"date\">12/08 09:" + std::to_string(i % 60) +
+                "</span></li>\r\n" + filler;
+      while (w.page.size() < static_cast<std::size_t>(i + 1) * 200) w.page += filler;
+    }
+    w.page += "</ul></body></html>\r\n";
+    std::string seen;
+    for (int i = 0; i < 1000; ++i) seen += "http://news.example/news/2026/12/" + std::to_string(103000 + i) + ".html\r\n";
+    w.seen = HistoryLines::FromText(std::move(seen));
+    // As the fetch keeps it between fetches: the file's text and the set of its lines.
+    std::string visits;
+    for (int i = 0; i < 100000; ++i) visits += "http://other.example/archive/" + std::to_string(i) + ".html\r\n";
+    w.visits = std::make_unique<IndexedLines>(HistoryLines::FromText(std::move(visits)));
+    return w;
+  }();
+  return workload;
+}
 
 int RunAndReport(int argc, char** argv, const std::vector<Ratio>& ratios, int repetitions) {
   // Repetitions of the benchmarks run interleaved in random order, so that a slow spell of a shared

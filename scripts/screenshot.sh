@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes docs/screenshot.png: the window on the demo under a virtual X display, after fetching the
-# demo site whose headlines are in all three states.
+# demo site whose headlines are in all three states; then docs/site-editor.png: the window
+# "サイト定義" on that site, its page fetched and a headline selected.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -23,7 +24,7 @@ printf '[Form]\r\nTop=0\r\nLeft=0\r\nWidth=900\r\nHeight=360\r\nLvWidth=190\r\nL
 
 source packaging/demo.sh
 display=:97
-Xvfb $display -screen 0 1000x420x24 >/dev/null 2>&1 &
+Xvfb $display -screen 0 1000x800x24 >/dev/null 2>&1 &
 xvfb=$!
 restore() {
   demo_server_stop
@@ -41,6 +42,20 @@ DISPLAY=$display xdotool key Return   # the tree has the focus with the last sit
 sleep 2
 sleep 1
 DISPLAY=$display xwd -root -silent | convert xwd:- -crop 900x360+0+0 +repage docs/screenshot.png
+
+# The site's menu (right button on the selected site, the tree's sixth row) and its last item,
+# "サイト定義を編集...". Without a window manager the places are fixed: the window at the top left,
+# the tree's rows 14 pixels high below the menu bar.
+DISPLAY=$display xdotool mousemove 60 95 click 3
+sleep 1
+DISPLAY=$display xdotool key Up Return
+sleep 2
+eval "$(DISPLAY=$display xdotool search --name "$(printf 'サイト定義')" getwindowgeometry --shell)"
+DISPLAY=$display xdotool mousemove $((X + WIDTH - 52)) $((Y + 69)) click 1   # "ページを取得"
+sleep 2
+DISPLAY=$display xdotool mousemove $((X + 100)) $((Y + HEIGHT - 164)) click 1   # the third row
+sleep 1
+DISPLAY=$display xwd -root -silent | convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/site-editor.png
 kill $app 2>/dev/null || true
 wait $app 2>/dev/null || true
-echo "docs/screenshot.png"
+echo "docs/screenshot.png docs/site-editor.png"

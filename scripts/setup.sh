@@ -6,13 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpcre2-dev libcurl4-openssl-dev ca-certificates libcpp-httplib-dev
+  libpcre2-dev libcurl4-openssl-dev ca-certificates libcpp-httplib-dev libuchardet-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-wayland
   libxcb1-dev libxcb-keysyms1-dev libxkbcommon-dev libgl-dev libglib2.0-dev
   xvfb xauth xdotool trayer x11-utils
   weston dbus-daemon python3 python3-dbus python3-gi
   dpkg-dev fakeroot file lintian appstream desktop-file-utils librsvg2-bin man-db
   fonts-ipafont-gothic qt6-translations-l10n
+  dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
   nkf
 )

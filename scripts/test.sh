@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine (as root), builds everything in Release with warnings as errors
 # and runs every test, the window's tests on a virtual X display; then the whole suite again built
-# with Clang, and with AddressSanitizer and UndefinedBehaviorSanitizer, and the download, fetch and
-# extraction tests with ThreadSanitizer. KORINBO_QUICK=1 runs the first pass only.
+# with Clang, and with AddressSanitizer and UndefinedBehaviorSanitizer, and the download, fetch,
+# check and extraction tests with ThreadSanitizer. KORINBO_QUICK=1 runs the first pass only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -38,4 +38,4 @@ echo "== ThreadSanitizer over the downloads and the extraction"
 cmake -S . -B "$root/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORINBO_BUILD_SHELL=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build "$root/tsan" -j"$jobs" --target net_tests fetch_tests text_tests
-TSAN_OPTIONS=halt_on_error=1:suppressions=$PWD/scripts/tsan.supp run_ctest "$root/tsan" -R '^(Download|Loopback|Httpd|ProxyMode|Fetch|ExtractHeadlines|SearchLoop)'
+TSAN_OPTIONS=halt_on_error=1:suppressions=$PWD/scripts/tsan.supp run_ctest "$root/tsan" -R '^(Download|Loopback|Httpd|ProxyMode|Fetch|ExtractHeadlines|SearchLoop|SiteCheck)'

@@ -35,6 +35,7 @@
 #include "korinbo/file_io.h"
 #include "korinbo/history.h"
 #include "qt_text.h"
+#include "site_editor.h"
 #include "tree_items.h"
 
 namespace korinbo {
@@ -279,6 +280,8 @@ void MainWindow::CreateMenus() {
   QAction* reload_action = file_menu->addAction(Ui("ニュースサイトの再読込"));
   reload_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   connect(reload_action, &QAction::triggered, this, &MainWindow::Reload);
+  QAction* new_site_action = file_menu->addAction(Ui("新しいサイト定義..."));
+  connect(new_site_action, &QAction::triggered, this, &MainWindow::NewSite);
 
   QMenu* tools_menu = menuBar()->addMenu(Ui("ツール(&T)"));
   // Two actions owning one shortcut would make Qt fire neither; Ctrl+Q belongs to "終了(&X)",
@@ -304,6 +307,8 @@ void MainWindow::CreateContextMenus() {
   category_menu_ = new QMenu(this);
   QAction* category_fetch = category_menu_->addAction(Ui("このカテゴリ内を一括取得"));
   connect(category_fetch, &QAction::triggered, this, &MainWindow::FetchCategoryCommand);
+  QAction* category_new_site = category_menu_->addAction(Ui("新しいサイト定義..."));
+  connect(category_new_site, &QAction::triggered, this, &MainWindow::NewSiteInSelectedCategory);
 
   site_menu_ = new QMenu(this);
   QAction* site_fetch = site_menu_->addAction(Ui("このニュースを取得する"));
@@ -312,6 +317,8 @@ void MainWindow::CreateContextMenus() {
   connect(add_favourite_action_, &QAction::triggered, this, &MainWindow::AddFavourite);
   remove_favourite_action_ = site_menu_->addAction(Ui("お気に入りから削除"));
   connect(remove_favourite_action_, &QAction::triggered, this, &MainWindow::RemoveFavourite);
+  QAction* edit_site = site_menu_->addAction(Ui("サイト定義を編集..."));
+  connect(edit_site, &QAction::triggered, this, &MainWindow::EditSelectedSite);
 }
 
 void MainWindow::LoadAndPlace() {
@@ -522,6 +529,7 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
     rebuild_after_fetch_ = false;
     RebuildSiteTree();
   }
+  emit FetchEnded();
 }
 
 void MainWindow::OpenSelectedHeadline() {
@@ -569,6 +577,7 @@ void MainWindow::RebuildSiteTree() {
   FillTree(model);
   if (kept) Restore(*tree_, *kept);
   tree_built_ = true;
+  emit SiteTreeChanged();
 }
 
 void MainWindow::FillTree(const SiteTree& model) {
@@ -611,6 +620,7 @@ void MainWindow::AddFavourite() {
   if (node == nullptr || favourites == nullptr || ItemLevel(node) != 1) return;
   favourites->addChild(NewTreeItem(ItemText(node->parent()) + '_' + ItemText(node)));
   WriteFavourites();
+  emit SiteTreeChanged();
 }
 
 void MainWindow::RemoveFavourite() {
@@ -619,6 +629,7 @@ void MainWindow::RemoveFavourite() {
   const bool favourite = node->parent() != nullptr && node->parent() == tree_->topLevelItem(0);
   delete node;
   if (favourite) WriteFavourites();
+  emit SiteTreeChanged();
 }
 
 void MainWindow::WriteFavourites() {
@@ -653,6 +664,70 @@ void MainWindow::TreeMouseDown(Qt::MouseButton button, const QPoint& pos) {
     add_favourite_action_->setVisible(!favourite);
     remove_favourite_action_->setVisible(favourite);
     site_menu_->popup(at);
+  }
+}
+
+void MainWindow::EditSelectedSite() {
+  const QTreeWidgetItem* node = SelectedItem();
+  if (node == nullptr || ItemLevel(node) != 1) return;
+  OpenSiteEditor(SiteFileNameFor(ItemText(node->parent()), ItemText(node)), std::string());
+}
+
+void MainWindow::NewSiteInSelectedCategory() {
+  const QTreeWidgetItem* root = SelectedItem();
+  if (root == nullptr || ItemLevel(root) != 0) return;
+  // The favourites root is no category.
+  OpenSiteEditor(std::nullopt, root == tree_->topLevelItem(0) ? std::string() : ItemText(root));
+}
+
+void MainWindow::NewSite() { OpenSiteEditor(std::nullopt, std::string()); }
+
+void MainWindow::OpenSiteEditor(const std::optional<std::string>& file_name, const std::string& category) {
+  DownloadOptions download;
+  download.use_proxy = settings_.UseProxy.mode();
+  download.proxy_name = settings_.ProxyName;
+  auto* editor = new SiteEditor(start_dir_, download, images_, this);
+  editor->setAttribute(Qt::WA_DeleteOnClose);
+  if (file_name) {
+    editor->OpenSiteFile(*file_name);
+  } else {
+    editor->StartNewSite(category);
+  }
+  editor->SetSavedHook([this](const std::string& old_file, const std::string& new_file) {
+    SiteDefinitionSaved(old_file, new_file);
+  });
+  editor->open();
+}
+
+void MainWindow::SiteDefinitionSaved(const std::string& old_file, const std::string& new_file) {
+  auto base_name = [](const std::string& file) {
+    return file.substr(0, file.size() - std::min<std::size_t>(4, file.size()));
+  };
+  if (!old_file.empty() && old_file != new_file) {
+    bool renamed = false;
+    if (QTreeWidgetItem* favourites = tree_->topLevelItem(0)) {
+      for (int i = 0; i < favourites->childCount(); ++i) {
+        QTreeWidgetItem* favourite = favourites->child(i);
+        if (ItemText(favourite) != base_name(old_file) || favourite->type() != BytesItem::kType) continue;
+        static_cast<BytesItem*>(favourite)->SetColumn(0, base_name(new_file));
+        renamed = true;
+      }
+    }
+    if (renamed) WriteFavourites();
+    if (settings_.LastNews == old_file) settings_.LastNews = new_file;
+  }
+  RebuildSiteTree();
+  const SiteFileName names = SplitSiteFileName(base_name(new_file));
+  for (int i = 1; i < tree_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* root = tree_->topLevelItem(i);
+    if (ItemText(root) != names.category) continue;
+    for (int j = 0; j < root->childCount(); ++j) {
+      if (ItemText(root->child(j)) != names.site) continue;
+      root->setExpanded(true);
+      tree_->setCurrentItem(root->child(j));
+      tree_->scrollToItem(root->child(j));
+      return;
+    }
   }
 }
 

@@ -78,6 +78,14 @@ class MainWindow : public QMainWindow {
   // coordinates) and pops up the category or the site menu.
   void TreeMouseDown(Qt::MouseButton button, const QPoint& pos);
 
+  // The window "サイト定義" (shell/site_editor.h) for the selected site's file, for a new site in
+  // the selected category, or for a new site in none. After a save the favourites follow a renamed
+  // file, and the tree shows and selects the site.
+  void EditSelectedSite();
+  void NewSiteInSelectedCategory();
+  void NewSite();
+  void SiteDefinitionSaved(const std::string& old_file, const std::string& new_file);
+
   // The process-wide settings, which the settings dialog reads and changes.
   Settings& settings() { return settings_; }
   const std::filesystem::path& start_directory() const { return start_dir_; }
@@ -128,6 +136,12 @@ class MainWindow : public QMainWindow {
   WindowGeometry CurrentGeometry() const;
   bool fetch_running() const { return blocker_ != nullptr; }
 
+ signals:
+  // The tree was built anew or a favourite added or removed; a fetch has ended. The tree's marks
+  // follow both.
+  void SiteTreeChanged();
+  void FetchEnded();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
@@ -145,6 +159,7 @@ class MainWindow : public QMainWindow {
   void ApplyListFonts();
   void FillTree(const SiteTree& model);
   void RunFetch(bool (HeadlineFetch::*fetch)());
+  void OpenSiteEditor(const std::optional<std::string>& file_name, const std::string& category);
   void ShowBox(BoxKind kind, std::string_view text);
   void ShowError(std::string_view text) { ShowBox(BoxKind::kError, text); }
   void AdjustToOuterFrame();

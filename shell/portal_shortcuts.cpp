@@ -227,7 +227,7 @@ void PortalShortcuts::CallWithResponse(const QString& method, QVariantList argum
   arguments.append(options);
   call.setArguments(arguments);
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, receiver](QDBusPendingCallWatcher* pending) {
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [receiver](QDBusPendingCallWatcher* pending) {
     pending->deleteLater();
     if (!receiver) return;  // answered already
     const QDBusPendingReply<QDBusObjectPath> reply = *pending;

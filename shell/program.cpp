@@ -1,19 +1,44 @@
 #include "program.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
+#include <QStringList>
 #include <QTimer>
+#include <QTreeWidget>
 
+#include "desktop_notifier.h"
 #include "global_hotkey.h"
 #include "hotkey_note.h"
+#include "korinbo/site_definition.h"
+#include "korinbo/site_tree.h"
 #include "main_window.h"
+#include "qt_text.h"
 #include "settings_dialog.h"
 #include "site_folder_guide.h"
+#include "site_health_marks.h"
 #include "tray_residency.h"
 
 namespace korinbo {
 
-Program::Program(const std::filesystem::path& start_dir, const std::filesystem::path& settings_file)
+namespace {
+
+constexpr int kNotifiedLines = 5;
+
+void ConfigureFromSettings(AutoCheck& auto_check, const Settings& settings) {
+  auto_check.Configure(settings.AutoCheck == "True", settings.AutoCheckMinutes);
+}
+
+// The site's name in a notification: "毎日" for "国内_毎日.txt".
+QString SiteName(std::string_view file_name) {
+  const std::string_view base = file_name.substr(0, file_name.size() - std::string_view(".txt").size());
+  const SiteFileName split = SplitSiteFileName(base);
+  return ToQString(split.site.empty() ? base : split.site);
+}
+
+}  // namespace
+
+Program::Program(const std::filesystem::path& start_dir, const std::filesystem::path& settings_file,
+                 QDBusConnection notification_bus)
     : window_(std::make_unique<MainWindow>(start_dir, settings_file)) {
   MainWindow& window = *window_;
   window.setWindowIcon(KorinboIcon());
@@ -38,19 +63,85 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
   });
 
   dialog_ = std::make_unique<SettingsDialog>(
-      window.settings(), [&window] { window.hide(); }, [&window] { window.RunShowing(); });
+      window.settings(), [&window] { window.hide(); },
+      [this, &window] {
+        ConfigureFromSettings(*auto_check_, window.settings());
+        window.RunShowing();
+      });
   new HotkeyNote(*hotkey_, dialog_->group_box2());
   QObject::connect(window.settings_action(), &QAction::triggered, dialog_.get(), [this] { dialog_->N10Click(); });
+
+  window.headline_fetch().SetSiteHealth(&health_);
+  marks_ = std::make_unique<SiteHealthMarks>(window.site_tree(), health_);
+  QObject::connect(&window, &MainWindow::SiteTreeChanged, &window, [this] { RefreshMarks(); });
+  QObject::connect(&window, &MainWindow::FetchEnded, &window, [this] { RefreshMarks(); });
+  notifier_ = std::make_unique<DesktopNotifier>(std::move(notification_bus));
+  notifier_->SetOnActivated([this] { OpenNews(); });
+  auto_check_ = std::make_unique<AutoCheck>(
+      health_, [this] { return CheckJob(); }, [this](const std::vector<AutoCheck::Fresh>& fresh) { Checked(fresh); });
+  ConfigureFromSettings(*auto_check_, window.settings());
 }
 
 Program::~Program() {
-  // The dialog first, then the tray, then the window (which writes the settings and favourites).
+  // A running check ends first. Then the dialog, the tray, and the window (which writes the
+  // settings and favourites).
+  auto_check_.reset();
+  notifier_.reset();
+  marks_.reset();
   dialog_.reset();
   tray_.reset();
   window_.reset();
 }
 
 void Program::Start() { window_->RunShowing(); }
+
+std::optional<AutoCheck::Job> Program::CheckJob() {
+  MainWindow& window = *window_;
+  if (window.fetch_running() || dialog_->isVisible() || QApplication::activeModalWidget() != nullptr) {
+    return std::nullopt;
+  }
+  AutoCheck::Job job;
+  job.start_dir = window.start_directory();
+  if (const QTreeWidgetItem* favourites = window.site_tree()->topLevelItem(0)) {
+    for (int i = 0; i < favourites->childCount(); ++i) {
+      job.file_names.push_back(SiteFileNameOf(FavouritesRootText(), MainWindow::ItemText(favourites->child(i))));
+    }
+  }
+  job.options.use_proxy = window.settings().UseProxy.mode();
+  job.options.proxy_name = window.settings().ProxyName;
+  return job;
+}
+
+void Program::RefreshMarks() {
+  if (!marks_) return;
+  marks_->Apply();
+  tray_->SetNewCount(marks_->FavouritesNewCount());
+}
+
+void Program::Checked(const std::vector<AutoCheck::Fresh>& fresh) {
+  RefreshMarks();
+  if (fresh.empty()) return;
+  QStringList lines;
+  for (const AutoCheck::Fresh& headline : fresh) {
+    if (lines.size() == kNotifiedLines) break;
+    lines << SiteName(headline.file_name) + QStringLiteral(": ") + ToQString(headline.headline.caption);
+  }
+  notifier_->Notify(QString::fromUtf8("新着 %1件").arg(fresh.size()), lines.join(QLatin1Char('\n')));
+}
+
+void Program::OpenNews() {
+  MainWindow& window = *window_;
+  BringForward();
+  // The dialog stands in for the window until it is closed.
+  if (dialog_->isVisible()) return;
+  // Out of the notification service's signal, so that the fetch runs from the event loop.
+  QTimer::singleShot(0, &window, [this, &window] {
+    QTreeWidgetItem* site = marks_->FirstFavouriteWithNews();
+    if (site == nullptr || window.fetch_running()) return;
+    window.site_tree()->setCurrentItem(site);
+    window.FetchSelectedSiteCommand();
+  });
+}
 
 void Program::BringForward() {
   if (tray_->HiddenInTray()) {

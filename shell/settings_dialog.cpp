@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QFont>
@@ -12,6 +13,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 #include "key_combination_edit.h"
 #include "qt_text.h"
@@ -42,7 +44,8 @@ SettingsDialog::SettingsDialog(Settings& settings, std::function<void()> hide_ma
   setObjectName(QStringLiteral("SettingsDialog"));
   setModal(false);
   setWindowTitle(U("環境設定"));
-  setFixedSize(354, 381);
+  // The group of the background check lies below the buttons, which keep their places.
+  setFixedSize(354, 449);
   setSizeGripEnabled(false);
   QFont font(U("ＭＳ Ｐゴシック"));
   font.setPixelSize(12);
@@ -77,8 +80,17 @@ SettingsDialog::SettingsDialog(Settings& settings, std::function<void()> hide_ma
   radio_button5_ = Make<QRadioButton>(group_box3_, "RadioButton5",
                                       U("閉じる→タスクトレイに常駐、最小化→最小化"), 16, 56, 257, 33);
 
+  group_box4_ = Make<QGroupBox>(this, "GroupBox4", U("自動取得"), 8, 368, 297, 73);
+  check_box1_ = Make<QCheckBox>(group_box4_, "CheckBox1", U("お気に入りを定期的に確認する"), 16, 20, 257, 17);
+  spin_box1_ = new QSpinBox(group_box4_);
+  spin_box1_->setObjectName(QStringLiteral("SpinBox1"));
+  spin_box1_->setGeometry(16, 42, 65, 20);
+  spin_box1_->setRange(kAutoCheckMinutesMin, kAutoCheckMinutesMax);
+  Make<QLabel>(group_box4_, "Label3", U("分ごと"), 88, 46, 60, 12);
+
   // Captions keep their places but get the room their text needs in the fonts at hand.
   for (QLabel* label : findChildren<QLabel*>()) label->resize(label->size().expandedTo(label->sizeHint()));
+  check_box1_->resize(std::max(check_box1_->width(), check_box1_->sizeHint().width()), check_box1_->height());
   for (QRadioButton* button : findChildren<QRadioButton*>()) {
     button->resize(std::max(button->width(), button->sizeHint().width()), button->height());
   }
@@ -91,6 +103,8 @@ SettingsDialog::SettingsDialog(Settings& settings, std::function<void()> hide_ma
   QWidget::setTabOrder(radio_button3_, hot_key1_);
   QWidget::setTabOrder(hot_key1_, radio_button4_);
   QWidget::setTabOrder(radio_button4_, radio_button5_);
+  QWidget::setTabOrder(radio_button5_, check_box1_);
+  QWidget::setTabOrder(check_box1_, spin_box1_);
 
   SetProxyFieldEnabled(false);
   for (QRadioButton* button :
@@ -108,6 +122,7 @@ SettingsDialog::SettingsDialog(Settings& settings, std::function<void()> hide_ma
   connect(radio_button3_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) RadioButton3Click();
   });
+  connect(check_box1_, &QCheckBox::toggled, spin_box1_, &QWidget::setEnabled);
   connect(button1_, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(button2_, &QPushButton::clicked, this, [this] { Button2Click(); });
 
@@ -148,6 +163,9 @@ void SettingsDialog::FormCreate() {
   proxy_original_ = settings_.ProxyName == "False" ? std::string() : settings_.ProxyName;
   edit1_->setText(ToQString(proxy_original_));
   proxy_shown_ = edit1_->text();
+  check_box1_->setChecked(settings_.AutoCheck == "True");
+  spin_box1_->setEnabled(check_box1_->isChecked());
+  spin_box1_->setValue(settings_.AutoCheckMinutes);
 }
 
 void SettingsDialog::N10Click() {
@@ -180,6 +198,8 @@ void SettingsDialog::Button1Click() {
   proxy_shown_ = edit1_->text();
   proxy_original_ = settings_.ProxyName;
   settings_.Shortcut = hot_key1_->ShortCut();
+  settings_.AutoCheck = check_box1_->isChecked() ? "True" : "False";
+  settings_.AutoCheckMinutes = spin_box1_->value();
   LeaveDialog();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The settings dialog: proxy mode and server, the global hotkey and the tray behaviour. It stands
-// in for the main window while it is open and changes the settings in memory only.
+// The settings dialog: proxy mode and server, the global hotkey, the tray behaviour and the
+// background check of the favourites. It stands in for the main window while it is open and
+// changes the settings in memory only.
 #include <functional>
 #include <string>
 
@@ -10,11 +11,13 @@
 
 #include "korinbo/settings.h"
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace korinbo {
 
@@ -30,7 +33,7 @@ class SettingsDialog : public QDialog {
                  std::function<void()> show_main_window, QWidget* parent = nullptr);
 
   // The buttons of both groups from UseProxy and TaskWay (exact, case-sensitive), the proxy field
-  // from ProxyName.
+  // from ProxyName, the check box from AutoCheck ("True") and the minutes from AutoCheckMinutes.
   void FormCreate();
   // Opening: the hotkey field from Shortcut, the main window hidden, the dialog shown.
   void N10Click();
@@ -38,7 +41,8 @@ class SettingsDialog : public QDialog {
   void RadioButton1Click();
   void RadioButton2Click();
   void RadioButton3Click();
-  // OK: the selected modes, the proxy text and the hotkey into the settings, then out.
+  // OK: the selected modes, the proxy text, the hotkey and the background check into the
+  // settings, then out.
   void Button1Click();
   // Cancel: out without a change.
   void Button2Click();
@@ -52,6 +56,9 @@ class SettingsDialog : public QDialog {
   QGroupBox* group_box1() const { return group_box1_; }
   QGroupBox* group_box2() const { return group_box2_; }
   QGroupBox* group_box3() const { return group_box3_; }
+  QGroupBox* group_box4() const { return group_box4_; }
+  QCheckBox* check_box1() const { return check_box1_; }
+  QSpinBox* spin_box1() const { return spin_box1_; }
   QRadioButton* radio_button1() const { return radio_button1_; }
   QRadioButton* radio_button2() const { return radio_button2_; }
   QRadioButton* radio_button3() const { return radio_button3_; }
@@ -93,6 +100,9 @@ class SettingsDialog : public QDialog {
   QGroupBox* group_box3_ = nullptr;
   QRadioButton* radio_button4_ = nullptr;
   QRadioButton* radio_button5_ = nullptr;
+  QGroupBox* group_box4_ = nullptr;
+  QCheckBox* check_box1_ = nullptr;
+  QSpinBox* spin_box1_ = nullptr;
   QPushButton* button1_ = nullptr;
   QPushButton* button2_ = nullptr;
 };

@@ -127,6 +127,11 @@ bool TrayResidency::HandleSystemCommand(TaskWayMode task_way, SystemCommand comm
   return true;
 }
 
+void TrayResidency::SetNewCount(int count) {
+  const QString name = QStringLiteral("Korinbo");
+  tray_icon_->setToolTip(count > 0 ? name + QString::fromUtf8("（新着 %1件）").arg(count) : name);
+}
+
 void TrayResidency::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:

@@ -61,6 +61,10 @@ class TrayResidency : public QObject {
   // tray, false when the window should take its default handling.
   bool HandleSystemCommand(TaskWayMode task_way, SystemCommand command);
 
+  // The icon's tooltip: "Korinbo（新着 N件）" while the background check counts N > 0 new
+  // headlines, else "Korinbo".
+  void SetNewCount(int count);
+
   // A click on the icon: the left button restores, the right one pops up the menu at the pointer.
   void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 

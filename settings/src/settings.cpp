@@ -1,5 +1,6 @@
 #include "korinbo/settings.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <system_error>
@@ -64,6 +65,7 @@ LoadedSettings LoadSettings(const std::filesystem::path& file, const WorkArea& w
   s.AlwaysTop = Keyword<AlwaysTopMode>(profile.ReadString("Form", "AlwaysTop", s.AlwaysTop.text()));
   s.TaskWay = Keyword<TaskWayMode>(profile.ReadString("Form", "TaskWay", s.TaskWay.text()));
   s.Shortcut = ParseShortCut(profile.ReadString("Form", "Shortcut", ""));
+  s.AutoCheck = profile.ReadString("Form", "AutoCheck", s.AutoCheck);
 
   WindowGeometry& g = loaded.geometry;
   g.Top = profile.ReadInteger("Form", "Top", work_area.top);
@@ -75,6 +77,8 @@ LoadedSettings LoadSettings(const std::filesystem::path& file, const WorkArea& w
   g.Lv2Col0 = profile.ReadInteger("Form", "Lv2Col0", g.Lv2Col0);
   g.Lv2Col1 = profile.ReadInteger("Form", "Lv2Col1", g.Lv2Col1);
   g.Lv2Col2 = profile.ReadInteger("Form", "Lv2Col2", g.Lv2Col2);
+  s.AutoCheckMinutes = std::clamp(profile.ReadInteger("Form", "AutoCheckMinutes", s.AutoCheckMinutes),
+                                  kAutoCheckMinutesMin, kAutoCheckMinutesMax);
   return loaded;
 }
 
@@ -117,6 +121,8 @@ void SaveSettings(const std::filesystem::path& file, const Settings& settings,
   profile.WriteString("Form", "TaskWay", settings.TaskWay.text());
   profile.WriteString("Form", "Shortcut", FormatShortCut(settings.Shortcut));
   profile.WriteString("File", "ExecName", settings.ExecName);
+  profile.WriteString("Form", "AutoCheck", settings.AutoCheck);
+  profile.WriteInteger("Form", "AutoCheckMinutes", settings.AutoCheckMinutes);
 
   try {
     // A settings file in the user's configuration folder comes with its folder on first use.

@@ -57,7 +57,7 @@ TEST_F(SettingsFileTest, MissingFileGivesEveryDefaultAndSavesTheSavingListInOrde
             "Lv2Col1=200\r\nLv2Col2=200\r\nFontSize=10\r\nLastNews=\r\nFontName=" +
                 font +
                 "\r\nProxyName=False\r\nUseProxy=DIRECT\r\nTaskWay=Min\r\nShortcut=\r\n"
-                "[File]\r\nExecName=\r\n");
+                "AutoCheck=False\r\nAutoCheckMinutes=30\r\n[File]\r\nExecName=\r\n");
 }
 
 TEST_F(SettingsFileTest, SavedValuesLoadBack) {
@@ -116,8 +116,47 @@ TEST_F(SettingsFileTest, HandWrittenWindowsFileLoadsAndKeepsItsOtherLines) {
   SaveSettings(file_, loaded.settings, loaded.geometry);
   // Lines whose value stays are kept as they were; missing keys follow the section's last key.
   EXPECT_EQ(Read(file_), form_head + "LEFT=64\r\n" + form_tail + "Shortcut=Ctrl+Alt+K\r\nLastNews=" + news +
-                             "\r\nLvWidth=177\r\nLv2Col0=200\r\nLv2Col1=200\r\nLv2Col2=200\r\n" + other +
+                             "\r\nLvWidth=177\r\nLv2Col0=200\r\nLv2Col1=200\r\nLv2Col2=200\r\n"
+                             "AutoCheck=False\r\nAutoCheckMinutes=30\r\n" + other +
                              "execname=C:\\Program Files\\browser.exe\r\n");
+}
+
+TEST_F(SettingsFileTest, AutoCheckKeysLoadWithDefaultsAndTheirRange) {
+  const struct {
+    std::string form;
+    std::string auto_check;
+    int minutes;
+  } rows[] = {
+      {"", "False", 30},
+      {"AutoCheck=True\r\nAutoCheckMinutes=45\r\n", "True", 45},
+      {"autocheck=true\r\nAutoCheckMinutes=$10\r\n", "true", 16},
+      {"AutoCheckMinutes=4\r\n", "False", 5},
+      {"AutoCheckMinutes=-1\r\n", "False", 5},
+      {"AutoCheckMinutes=1441\r\n", "False", 1440},
+      {"AutoCheckMinutes=99999999999\r\n", "False", 30},
+      {"AutoCheckMinutes=ten\r\n", "False", 30},
+  };
+  for (const auto& row : rows) {
+    Write(file_, "[Form]\r\n" + row.form);
+    const Settings s = LoadSettings(file_, work_area_).settings;
+    EXPECT_EQ(s.AutoCheck, row.auto_check) << row.form;
+    EXPECT_EQ(s.AutoCheckMinutes, row.minutes) << row.form;
+  }
+}
+
+TEST_F(SettingsFileTest, AutoCheckKeysAreWrittenAfterTheOthersAndLoadBack) {
+  Write(file_, "[Form]\r\nAutoCheckMinutes=7\r\nTop=1\r\n");
+  Settings s;
+  s.AutoCheck = "True";
+  s.AutoCheckMinutes = 1440;
+  SaveSettings(file_, s, WindowGeometry{});
+  const std::string bytes = Read(file_);
+  // An existing line is replaced in place; a missing key follows the section's last key.
+  EXPECT_TRUE(bytes.starts_with("[Form]\r\nAutoCheckMinutes=1440\r\nTop=0\r\n")) << bytes;
+  EXPECT_NE(bytes.find("Shortcut=\r\nAutoCheck=True\r\n[File]"), std::string::npos) << bytes;
+  const Settings loaded = LoadSettings(file_, work_area_).settings;
+  EXPECT_EQ(loaded.AutoCheck, "True");
+  EXPECT_EQ(loaded.AutoCheckMinutes, 1440);
 }
 
 TEST_F(SettingsFileTest, BrokenFileGivesDefaultsAndKeepsItsBytes) {

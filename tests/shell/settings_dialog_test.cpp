@@ -2,12 +2,14 @@
 // field's state and colour, what OK stores and Cancel keeps, and every way out showing the main
 // window again.
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QtTest>
@@ -66,9 +68,9 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(dialog->windowTitle(), U("環境設定"));
     QVERIFY(!dialog->isModal());
     QVERIFY(dialog->isWindow());
-    QCOMPARE(dialog->size(), QSize(354, 381));
-    QCOMPARE(dialog->minimumSize(), QSize(354, 381));
-    QCOMPARE(dialog->maximumSize(), QSize(354, 381));
+    QCOMPARE(dialog->size(), QSize(354, 449));
+    QCOMPARE(dialog->minimumSize(), QSize(354, 449));
+    QCOMPARE(dialog->maximumSize(), QSize(354, 449));
     const Qt::WindowFlags flags = dialog->windowFlags();
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
@@ -111,6 +113,13 @@ class SettingsDialogTest : public QObject {
                                   << QRect(16, 56, 257, 33) << U("閉じる→タスクトレイに常駐、最小化→最小化");
     QTest::newRow("Button1") << QStringLiteral("Button1") << top << QRect(8, 336, 65, 25) << U("OK");
     QTest::newRow("Button2") << QStringLiteral("Button2") << top << QRect(80, 336, 73, 25) << U("キャンセル");
+    QTest::newRow("GroupBox4") << QStringLiteral("GroupBox4") << top << QRect(8, 368, 297, 73) << U("自動取得");
+    QTest::newRow("CheckBox1") << QStringLiteral("CheckBox1") << QStringLiteral("GroupBox4")
+                               << QRect(16, 20, 257, 17) << U("お気に入りを定期的に確認する");
+    QTest::newRow("SpinBox1") << QStringLiteral("SpinBox1") << QStringLiteral("GroupBox4")
+                              << QRect(16, 42, 65, 20) << QString();
+    QTest::newRow("Label3") << QStringLiteral("Label3") << QStringLiteral("GroupBox4") << QRect(88, 46, 60, 12)
+                            << U("分ごと");
   }
   void Controls() {
     QFETCH(QString, name);
@@ -127,6 +136,8 @@ class SettingsDialogTest : public QObject {
     if (name == QStringLiteral("Label2")) {
       QVERIFY(widget->width() > geometry.width());
       QCOMPARE(widget->size(), geometry.size().expandedTo(widget->sizeHint()));
+    } else if (name == QStringLiteral("Label3")) {
+      QCOMPARE(widget->size(), geometry.size().expandedTo(widget->sizeHint()));
     } else {
       QCOMPARE(widget->size(), geometry.size());
     }
@@ -142,7 +153,7 @@ class SettingsDialogTest : public QObject {
   void CaptionsFitTheirText_data() {
     QTest::addColumn<QString>("name");
     for (const char* name : {"Label2", "RadioButton1", "RadioButton2", "RadioButton3", "RadioButton4",
-                             "RadioButton5", "Button1", "Button2"}) {
+                             "RadioButton5", "Button1", "Button2", "CheckBox1", "Label3"}) {
       QTest::newRow(name) << QString::fromLatin1(name);
     }
   }
@@ -162,9 +173,10 @@ class SettingsDialogTest : public QObject {
       QStyleOptionButton option;
       option.initFrom(button);
       option.text = text;
-      const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
-      room = button->style()->subElementRect(
-          radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents, &option, button);
+      const QStyle::SubElement contents = qobject_cast<QRadioButton*>(button) != nullptr ? QStyle::SE_RadioButtonContents
+                                          : qobject_cast<QCheckBox*>(button) != nullptr  ? QStyle::SE_CheckBoxContents
+                                                                                         : QStyle::SE_PushButtonContents;
+      room = button->style()->subElementRect(contents, &option, button);
     }
     QVERIFY(!text.isEmpty());
     QVERIFY2(
@@ -181,12 +193,14 @@ class SettingsDialogTest : public QObject {
     const std::vector<QWidget*> expected = {
         dialog->button2(),       dialog->edit1(),         dialog->radio_button1(),
         dialog->radio_button2(), dialog->radio_button3(), dialog->hot_key1(),
-        dialog->radio_button4(), dialog->radio_button5(), dialog->button1()};
+        dialog->radio_button4(), dialog->radio_button5(), dialog->check_box1(),
+        dialog->spin_box1(),     dialog->button1()};
     QWidget* at = dialog->button1();
     for (QWidget* next : expected) {
+      // A spin box's own line edit follows it in the chain.
       do {
         at = at->nextInFocusChain();
-      } while (!(at->focusPolicy() & Qt::TabFocus));
+      } while (!(at->focusPolicy() & Qt::TabFocus) || qobject_cast<QSpinBox*>(at->parentWidget()) != nullptr);
       QCOMPARE(at->objectName(), next->objectName());
     }
   }
@@ -201,15 +215,16 @@ class SettingsDialogTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
     const std::vector<QWidget*> forward = {dialog->button2(),       dialog->edit1(),
                                            dialog->radio_button3(), dialog->hot_key1(),
-                                           dialog->radio_button4(), dialog->button1()};
+                                           dialog->radio_button4(), dialog->check_box1(),
+                                           dialog->button1()};
     dialog->button1()->setFocus();
     QCOMPARE(QApplication::focusWidget(), dialog->button1());
     for (QWidget* next : forward) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget()->objectName(), next->objectName());
     }
-    const std::vector<QWidget*> back = {dialog->radio_button4(), dialog->hot_key1(), dialog->radio_button3(),
-                                        dialog->edit1()};
+    const std::vector<QWidget*> back = {dialog->check_box1(), dialog->radio_button4(), dialog->hot_key1(),
+                                        dialog->radio_button3(), dialog->edit1()};
     for (QWidget* next : back) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
       QCOMPARE(QApplication::focusWidget()->objectName(), next->objectName());
@@ -470,6 +485,41 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(dialog->hot_key1()->text(), QStringLiteral("Ctrl+Alt+A"));
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
     QCOMPARE(settings_.UseProxy.text(), std::string("PROXY"));
+  }
+
+  // The background check's controls come from the settings at creation, the minutes only while
+  // the check is on; OK stores them, Cancel keeps the settings and the next opening shows the change.
+  void AutoCheckAtStartOkAndCancel_data() {
+    QTest::addColumn<QByteArray>("auto_check");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("True") << QByteArray("True") << true;
+    QTest::newRow("False") << QByteArray("False") << false;
+    QTest::newRow("true") << QByteArray("true") << false;
+  }
+  void AutoCheckAtStartOkAndCancel() {
+    QFETCH(QByteArray, auto_check);
+    QFETCH(bool, checked);
+    settings_.AutoCheck = auto_check.toStdString();
+    settings_.AutoCheckMinutes = 45;
+    auto dialog = Opened();
+    QCOMPARE(dialog->check_box1()->isChecked(), checked);
+    QCOMPARE(dialog->spin_box1()->isEnabled(), checked);
+    QCOMPARE(dialog->spin_box1()->value(), 45);
+    QCOMPARE(dialog->spin_box1()->minimum(), 5);
+    QCOMPARE(dialog->spin_box1()->maximum(), 1440);
+
+    QTest::mouseClick(dialog->check_box1(), Qt::LeftButton);
+    QCOMPARE(dialog->spin_box1()->isEnabled(), !checked);
+    dialog->spin_box1()->setValue(90);
+    QTest::mouseClick(dialog->button2(), Qt::LeftButton);
+    QCOMPARE(QByteArray::fromStdString(settings_.AutoCheck), auto_check);
+    QCOMPARE(settings_.AutoCheckMinutes, 45);
+
+    dialog->N10Click();
+    QCOMPARE(dialog->check_box1()->isChecked(), !checked);
+    QTest::mouseClick(dialog->button1(), Qt::LeftButton);
+    QCOMPARE(settings_.AutoCheck, std::string(checked ? "False" : "True"));
+    QCOMPARE(settings_.AutoCheckMinutes, 90);
   }
 
   // Every way out hides the dialog and shows the main window once.

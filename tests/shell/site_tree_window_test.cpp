@@ -219,7 +219,8 @@ class SiteTreeWindowTest : public QObject {
     QCOMPARE(window->site_tree()->selectedItems().value(0), root);
     QVERIFY(window->category_menu()->isVisible());
     QVERIFY(!window->site_menu()->isVisible());
-    QCOMPARE(VisibleActions(window->category_menu()), QStringList{U("このカテゴリ内を一括取得")});
+    QCOMPARE(VisibleActions(window->category_menu()),
+             (QStringList{U("このカテゴリ内を一括取得"), U("新しいサイト定義...")}));
     CloseMenus(*window);
   }
 
@@ -233,14 +234,14 @@ class SiteTreeWindowTest : public QObject {
     QVERIFY(window->site_menu()->isVisible());
     QVERIFY(!window->category_menu()->isVisible());
     QCOMPARE(VisibleActions(window->site_menu()),
-             (QStringList{U("このニュースを取得する"), U("お気に入りに追加")}));
+             (QStringList{U("このニュースを取得する"), U("お気に入りに追加"), U("サイト定義を編集...")}));
     CloseMenus(*window);
 
     // The same menu for a favourite: removing instead of adding.
     RightClick(*window, Find(window->site_tree(), U("お気に入り/国内_毎日")));
     QVERIFY(window->site_menu()->isVisible());
     QCOMPARE(VisibleActions(window->site_menu()),
-             (QStringList{U("このニュースを取得する"), U("お気に入りから削除")}));
+             (QStringList{U("このニュースを取得する"), U("お気に入りから削除"), U("サイト定義を編集...")}));
     CloseMenus(*window);
   }
 

@@ -165,6 +165,22 @@ class TrayResidencyTest : public QObject {
     }
   }
 
+  void TooltipSaysTheNewCount_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("tooltip");
+    QTest::newRow("none") << 0 << QStringLiteral("Korinbo");
+    QTest::newRow("one") << 1 << U("Korinbo（新着 1件）");
+    QTest::newRow("many") << 1234 << U("Korinbo（新着 1234件）");
+  }
+  void TooltipSaysTheNewCount() {
+    QFETCH(int, count);
+    QFETCH(QString, tooltip);
+    Window window;
+    window.tray.SetNewCount(7);
+    window.tray.SetNewCount(count);
+    QCOMPARE(window.tray.tray_icon()->toolTip(), tooltip);
+  }
+
   // Runs first, before the tray host: with nowhere to hide, hiding minimises and the window
   // remains reachable; the flags say what the state table says.
   void WithoutTrayHostHidingMinimises() {

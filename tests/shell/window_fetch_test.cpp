@@ -25,6 +25,7 @@
 #include "korinbo/test/temp_dir.h"
 #include "main_window.h"
 #include "qt_text.h"
+#include "tree_items.h"
 
 namespace korinbo {
 namespace {
@@ -50,17 +51,7 @@ std::string Page(int count) {
   return page + "</ul></body></html>\r\n";
 }
 
-QTreeWidgetItem* Find(const QTreeWidget* tree, const QString& root_text, const QString& child_text) {
-  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* root = tree->topLevelItem(i);
-    if (root->text(0) != root_text) continue;
-    if (child_text.isEmpty()) return root;
-    for (int j = 0; j < root->childCount(); ++j) {
-      if (root->child(j)->text(0) == child_text) return root->child(j);
-    }
-  }
-  return nullptr;
-}
+using test::Find;
 
 }  // namespace
 

@@ -111,7 +111,7 @@ TEST_F(FetchTool, AFetchThatEndsEarlyExitsWithOne) {
   Result r = Run({"--dir", dir_.string(), "site", "c", "bad"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "URLはhttp://から入力してください。\nKorinbo\n");
+  EXPECT_EQ(r.err, "URLはhttp://から入力してください。\nKorinbo\nbad: URLが正しくありません\n");
   r = Run({"--dir", dir_.string(), "site", "c", "pattern"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("【pattern】"), std::string::npos);
@@ -122,6 +122,55 @@ TEST_F(FetchTool, AFetchThatEndsEarlyExitsWithOne) {
   r = Run({"--dir", dir_.string(), "category", "nowhere"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("nowhere"), std::string::npos);
+}
+
+// check counts, per site of the favourites or of a category, the links in neither log, names its
+// outcome, and leaves the start directory as it was.
+TEST_F(FetchTool, CheckCountsWhatIsNewAndWritesNothing) {
+  server_.Route("/a", httpd::Response::Text("<a href=\"1\">1</a><a href=\"2\">2</a><a href=\"1\">1</a>"));
+  server_.Route("/none", httpd::Response::Text("<p>nothing</p>"));
+  WriteSite("国内_毎日.txt", Site(server_.Url("/a")));
+  WriteSite("国内_読売.txt", Site(server_.Url("/none")));
+  std::ofstream(dir_ / "favolite.txt", std::ios::binary) << Sjis("国内_読売\r\n国内_毎日\r\n");
+  std::ofstream(dir_ / "logdata.txt", std::ios::binary) << server_.Url("/2") << "\r\n";
+  const auto listing = [this] {
+    std::string files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) {
+      const auto name = entry.path().filename();
+      if (!entry.is_regular_file() || name == "stdout" || name == "stderr" || name == "stdin") continue;
+      files += entry.path().string() + "=" + ReadFileBytes(entry.path()).value_or("") + "\n";
+    }
+    return files;
+  };
+  Run({"--dir", dir_.string(), "check"});
+  const std::string before = listing();
+
+  Result r = Run({"--dir", dir_.string(), "check"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "国内_読売\t0\t見出しなし\n国内_毎日\t1\t見出し 3件\n");
+  EXPECT_EQ(r.err, "");
+  r = Run({"--dir", dir_.string(), "check", "国内"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "毎日\t1\t見出し 3件\n読売\t0\t見出しなし\n");
+  EXPECT_EQ(listing(), before);
+
+  EXPECT_EQ(Run({"--dir", dir_.string(), "check", "nowhere"}).status, 1);
+  EXPECT_EQ(Run({"check", "a", "b"}).status, 2);
+}
+
+// After the title, one line per site that gave no headlines says why; the exit status stays.
+TEST_F(FetchTool, SiteAndCategorySayWhyASiteGaveNoHeadlines) {
+  server_.Route("/a", httpd::Response::Text("<a href=\"x\">x</a>"));
+  server_.Route("/gone", httpd::Response::Text("gone", 404));
+  WriteSite("c_a.txt", Site(server_.Url("/a")));
+  WriteSite("c_b.txt", Site(server_.Url("/gone")));
+  WriteSite("c_c.txt", "url =" + server_.Url("/a") + "\r\nstr_start =<ul>\r\nanc_form =<a>\r\n");
+  Result r = Run({"--dir", dir_.string(), "category", "c"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "全取得完了（1個）\nb: HTTP 404\nc: 見出しなし（str_start が見つかりません）\n");
+  r = Run({"--dir", dir_.string(), "site", "c", "a"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "a 取得完了（1個）\n");
 }
 
 TEST_F(FetchTool, ExtractAppliesADefinitionToASavedPageWithoutWritingFiles) {

@@ -16,6 +16,8 @@
 #include "korinbo/fetch.h"
 #include "korinbo/file_io.h"
 #include "korinbo/pattern.h"
+#include "korinbo/site_check.h"
+#include "korinbo/site_health.h"
 #include "korinbo/site_tree.h"
 
 namespace korinbo {
@@ -31,6 +33,8 @@ constexpr std::string_view kUsage =
     "commands:\n"
     "  site CATEGORY SITE      fetch one site of DIR/newsurl, as a double-click in the window does\n"
     "  category CATEGORY       fetch every site of a category (\"お気に入り\" for the favourites)\n"
+    "  check [CATEGORY]        the window's background check of a category (default: the favourites):\n"
+    "                          each site's count of new headlines and its outcome; nothing is written\n"
     "  extract DEFINITION PAGE apply a site definition to a saved page (empty history, no files written)\n"
     "  convert ENCODE FILE     print FILE as the fetch sees it after line ends and the encode conversion\n"
     "  match PATTERN [FILE]    every match of a pattern in FILE (or standard input)\n"
@@ -43,7 +47,9 @@ constexpr std::string_view kUsage =
     "  --tsv              match: one tab-separated line per match with 0-based byte offsets\n"
     "\n"
     "Rows: icon (new, unread, read), caption, remark, link, tab-separated. Message boxes and the\n"
-    "final window title go to standard error. Exit status: 0 done, 1 the fetch ended early, 2 usage.\n"
+    "final window title go to standard error, then a line \"site: outcome\" for each site that gave no\n"
+    "headlines. check prints site, new count and outcome, tab-separated, and writes nothing.\n"
+    "Exit status: 0 done, 1 the fetch ended early, 2 usage.\n"
     "site and category hold DIR while they run: they wait up to 10 s for another fetch, and end\n"
     "with 1 while a korinbo window has DIR open.\n";
 
@@ -153,6 +159,17 @@ SiteTreeNode* FindChild(const std::vector<std::unique_ptr<SiteTreeNode>>& nodes,
   return nullptr;
 }
 
+// The root of that name in the tree, or none after saying so.
+SiteTreeNode* FindCategory(const SiteTree& tree, const std::filesystem::path& start_dir, const std::string& arg,
+                           const std::string& category) {
+  SiteTreeNode* root = FindChild(tree.roots, category);
+  if (root == nullptr) {
+    std::cerr << "korinbo-fetch: there is no category \"" << arg << "\" in "
+              << (start_dir / std::string(kSiteFolderName)).string() << "\n";
+  }
+  return root;
+}
+
 // Waits a little for another fetch to end; a window keeps its directory until it closes.
 std::optional<DirectoryLock> TakeStartDirectory(const std::filesystem::path& dir) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -182,13 +199,9 @@ int RunFetch(const Options& options, const Output& out) {
   const std::optional<DirectoryLock> lock = TakeStartDirectory(window.StartDirectory());
   if (!lock) return kExitEndedEarly;
   window.tree() = BuildSiteTree(window.StartDirectory(), "");
-  const std::string category = FromTerminal(options.args[0]);
-  SiteTreeNode* root = FindChild(window.tree().roots, category);
-  if (root == nullptr) {
-    std::cerr << "korinbo-fetch: there is no category \"" << options.args[0] << "\" in "
-              << (window.StartDirectory() / std::string(kSiteFolderName)).string() << "\n";
-    return kExitEndedEarly;
-  }
+  SiteTreeNode* root =
+      FindCategory(window.tree(), window.StartDirectory(), options.args[0], FromTerminal(options.args[0]));
+  if (root == nullptr) return kExitEndedEarly;
   SiteTreeNode* selected = root;
   if (!category_fetch) {
     selected = FindChild(root->children, FromTerminal(options.args[1]));
@@ -202,6 +215,8 @@ int RunFetch(const Options& options, const Output& out) {
 
   Downloader downloader;
   HeadlineFetch fetch(window, downloader);
+  SiteHealth health;
+  fetch.SetSiteHealth(&health);
   bool completed = false;
   try {
     completed = category_fetch ? fetch.FetchCategory() : fetch.FetchSelectedSite();
@@ -211,7 +226,43 @@ int RunFetch(const Options& options, const Output& out) {
   for (const auto& row : window.rows()) out.Row(row);
   std::cout << std::flush;
   out.Message(window.title());
+  // Each site that gave no headlines, and why: what the window's tree marks.
+  std::vector<const SiteTreeNode*> sites{selected};
+  if (category_fetch) {
+    sites.clear();
+    for (const auto& site : root->children) sites.push_back(site.get());
+  }
+  for (const SiteTreeNode* site : sites) {
+    const SiteHealth::Entry* entry = health.Find(SiteFileNameOf(root->text, site->text));
+    if (entry != nullptr && entry->outcome.kind != FetchOutcome::Kind::kHeadlines) {
+      out.Message(site->text + ": " + entry->outcome.Text());
+    }
+  }
   return completed ? kExitDone : kExitEndedEarly;
+}
+
+int RunCheck(const Options& options, const Output& out) {
+  if (options.args.size() > 1) {
+    std::cerr << "korinbo-fetch: check takes [CATEGORY]\n" << kUsage;
+    return kExitUsage;
+  }
+  const std::filesystem::path start_dir = std::filesystem::absolute(options.dir);
+  const SiteTree tree = BuildSiteTree(start_dir, "");
+  const std::string arg = options.args.empty() ? Cp932ToUtf8Lossy(FavouritesRootText()) : options.args[0];
+  const SiteTreeNode* root = FindCategory(tree, start_dir, arg, FromTerminal(arg));
+  if (root == nullptr) return kExitEndedEarly;
+  std::vector<std::string> file_names;
+  for (const auto& site : root->children) file_names.push_back(SiteFileNameOf(root->text, site->text));
+  DownloadOptions download;
+  download.use_proxy = Keyword<ProxyMode>(options.proxy_mode).mode();
+  download.proxy_name = options.proxy;
+  Downloader downloader;
+  const std::vector<SiteCheck> checks = CheckSites(start_dir, file_names, download, downloader);
+  for (std::size_t i = 0; i < checks.size(); ++i) {
+    std::cout << out.Field(root->children[i]->text) << '\t' << checks[i].new_headlines.size() << '\t'
+              << out.Field(checks[i].outcome.Text()) << '\n';
+  }
+  return kExitDone;
 }
 
 class CollectingSink : public HeadlineSink {
@@ -328,6 +379,7 @@ int Run(int argc, char** argv) {
   const Output out(options->raw);
   try {
     if (options->command == "site" || options->command == "category") return RunFetch(*options, out);
+    if (options->command == "check") return RunCheck(*options, out);
     if (options->command == "extract") return RunExtract(*options, out);
     if (options->command == "convert") return RunConvert(*options);
     if (options->command == "match") return RunMatch(*options, out);

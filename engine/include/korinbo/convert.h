@@ -12,6 +12,19 @@ std::string JisToSjis(std::string_view text);
 // lacks, and every one beyond U+FFFF, is one "?".
 std::string Utf8ToSjis(std::string_view text);
 
+// The encode value that suits a downloaded page ("" for Shift_JIS, "euc", "jis", "utf8") and what
+// says so: the charset of the Content-Type header, else a <meta charset> or <meta http-equiv>
+// declaration in the page, else the page's bytes when they are clearly UTF-8, EUC-JP or
+// ISO-2022-JP. A charset that none of the four values reads is passed over. nullopt when nothing
+// says.
+struct EncodeGuess {
+  enum class Source { kHeader, kMeta, kBytes };
+  std::string encode;
+  Source source = Source::kBytes;
+  std::string charset;  // as declared ("EUC-JP", "utf-8" ...) or as the bytes look
+};
+std::optional<EncodeGuess> GuessEncode(std::string_view page, std::string_view content_type);
+
 // One JIS X 0208 code to its two Shift_JIS bytes; empty when the first byte is out of range.
 std::string JisCodeToSjis(unsigned char first, unsigned char second);
 bool IsHalfWidthKana(unsigned char byte);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "korinbo/download_end.h"
 #include "korinbo/proxy_mode.h"
 
 namespace korinbo {
@@ -50,6 +51,9 @@ class PageAssembler {
 struct DownloadResult {
   std::string page;     // the body read (also after any failure), each 1024-byte piece cut at its first NUL
   std::string address;  // where the page was read from after redirects; the URL asked for without one
+  std::string content_type;  // the answer's Content-Type header ("text/html; charset=EUC-JP"), if any
+  DownloadEnd end = DownloadEnd::kComplete;  // why it ended; the page is what arrived either way
+  int http_status = 0;                       // the last answer's status, 0 without one
 };
 
 // Called again and again while a transfer is awaited; returning true stops every running transfer,
@@ -71,9 +75,10 @@ class Downloader {
   TransferId Start(std::string_view url, const DownloadOptions& options);
   // Drives every running transfer until `id` has finished and returns what it read. Redirects are
   // followed, at most 10 of them. Each id is waited for once; an id that is unknown, already
-  // awaited, or being awaited gives an empty page and an empty address.
+  // awaited, or being awaited gives an empty page and an empty address, ended kFailed. A stop by
+  // while_waiting ends every running transfer as kStopped.
   DownloadResult Wait(TransferId id, const WhileWaiting& while_waiting = {});
-  // Ends every transfer that is still running; their pages are what was read so far.
+  // Ends every transfer that is still running, as kStopped; their pages are what was read so far.
   void CancelAll();
 
   // Start and Wait in one.

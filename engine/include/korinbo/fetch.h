@@ -10,9 +10,13 @@
 
 #include "korinbo/download.h"
 #include "korinbo/history.h"
+#include "korinbo/pattern.h"
 #include "korinbo/site_definition.h"
 
 namespace korinbo {
+
+class SiteHealth;
+struct FetchOutcome;
 
 enum HeadlineIcon : int { kIconNew = 0, kIconUnread = 1, kIconRead = 2 };
 
@@ -116,6 +120,10 @@ class HeadlineFetch {
   // downloads at its turn. Both give the same rows, titles, files and requests.
   void SetCategoryConcurrency(bool concurrent) { concurrent_category_ = concurrent; }
 
+  // Each site fetched (or refused) goes into the record with its outcome and the time; none by
+  // default.
+  void SetSiteHealth(SiteHealth* health) { health_ = health; }
+
   // Fetch state.
   FetchMode fetch_mode() const { return fetch_mode_; }
   int headline_counter() const { return headline_counter_; }
@@ -139,6 +147,7 @@ class HeadlineFetch {
   void EndCategory();
   // The window's chance to paint and see input; stops the downloads when the user asks.
   void LetTheWindowWork();
+  void Record(const std::string& file_name, FetchOutcome outcome);
 
   FetchWindow& window_;
   Downloader& downloader_;
@@ -157,22 +166,57 @@ class HeadlineFetch {
   };
   std::vector<std::optional<PendingDownload>> pending_;
   DownloadReport download_report_;
+  SiteHealth* health_ = nullptr;
 };
 
 // Steps of the site fetch.
+// The site file of a level-1 node of the site tree: under the favourites root the node's text
+// names the file itself, elsewhere the parent's text, "_" and the node's text do.
+std::string SiteFileNameFor(std::string_view parent_text, std::string_view node_text);
+// The message with which the fetch refuses a page URL (empty, or not beginning with "http://");
+// nullopt for a URL it downloads.
+std::optional<std::string> RefusedUrlMessage(std::string_view page_url);
 std::string BaseUrl(std::string_view page_url);
 std::string CutHeadlineArea(std::string_view page, std::string_view start_marker, std::string_view end_marker);
+// Where CutHeadlineArea's cut lies in the page, and which marker was given but does not occur.
+struct HeadlineArea {
+  std::size_t begin = 0;
+  std::size_t end = 0;  // exclusive
+  bool start_missing = false;
+  bool end_missing = false;
+};
+HeadlineArea FindHeadlineArea(std::string_view page, std::string_view start_marker, std::string_view end_marker);
 // CR LF to LF, then LF to CR LF.
 std::string NormaliseLineEnds(std::string_view page);
 // The page converted by the site's encode value ("euc", "jis", "utf8"; anything else: unchanged).
 std::string ConvertByEncode(std::string_view page, std::string_view encode);
+// A downloaded page as the fetch searches it before the cut: line ends normalised, then converted.
+std::string PageAsFetched(std::string_view body, std::string_view encode);
 // The link of a headline made absolute against the address its page was read from (after any
 // redirects): "http://..." and "https://..." stay as they are; "//host/x" gets the address's
 // scheme and ":", "/x" its scheme and authority; any other link BaseUrl(address) and "/".
 std::string ResolveLink(std::string_view link, std::string_view address);
 
-// A site definition file read whole, its lines joined with CR LF. A file saved as UTF-8 (with a
-// byte-order mark, or valid UTF-8 holding non-ASCII bytes) is converted to Shift_JIS first.
+// A site file's bytes as the program reads them. A file saved as UTF-8 (with a byte-order mark, or
+// valid UTF-8 holding non-ASCII bytes) is converted to Shift_JIS, each character that CP932 lacks
+// becoming "?"; any other file is Shift_JIS already.
+struct SiteFileText {
+  std::string sjis;  // without the byte-order mark
+  bool utf8 = false;
+  bool byte_order_mark = false;
+};
+SiteFileText DecodeSiteFile(std::string_view bytes);
+
+// The bytes of a site file that holds `site`, made from the bytes of the file it replaces (empty
+// for a new one). Each key whose value the file already gives stays as it is; each other one is
+// written as "key=value" on the key's first line, or on a new line after the previous key's (a new
+// file gets the eight keys in their order). Every other line is kept byte for byte, and so is the
+// file's encoding: a UTF-8 file stays UTF-8 (its byte-order mark too), any other is Shift_JIS.
+// Lines end with CR LF. A later line of a key that an empty value would let count is turned into
+// a comment ("#url=..."), so that the file reads back as `site`.
+std::string SiteFileBytes(std::string_view old_bytes, const SiteDefinition& site);
+
+// A site definition file read whole, its lines joined with CR LF, as DecodeSiteFile reads it.
 // nullopt when the file does not exist; FileError when it cannot be read.
 std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path& file);
 
@@ -181,6 +225,9 @@ std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path
 class HeadlineSink {
  public:
   virtual ~HeadlineSink() = default;
+  // Each match of the pattern in the page, in order, before any row is made: the rows that follow
+  // belong to these matches one by one.
+  virtual void MatchFound(const PatternMatch& /*match*/) {}
   virtual void BeginHeadline() {}  // the headline counter goes up here
   virtual int AppendRow(std::string_view caption) = 0;
   virtual void SetRemark(int row, std::string_view remark) = 0;

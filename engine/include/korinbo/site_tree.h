@@ -14,6 +14,10 @@ inline constexpr std::string_view kFavouritesFileName = "favolite.txt";
 // "お気に入り" in Shift_JIS.
 const std::string& FavouritesRootText();
 
+// The site file's name for a level-1 node: a favourite ("国内_毎日") names its file itself, any
+// other site is its category, "_" and its name.
+std::string SiteFileNameOf(std::string_view parent_text, std::string_view node_text);
+
 struct SiteTreeNode {
   std::string text;
   SiteTreeNode* parent = nullptr;

@@ -200,7 +200,46 @@ void AppendUtf8(std::string& out, char16_t unit) {
   }
 }
 
+// Decodes with the table, calling emit(unit, offset of the unit's first byte) for each unit. Without
+// the table every byte but NUL is U+FFFD.
+template <typename Emit>
+void DecodeCp932(std::string_view sjis, Emit&& emit) {
+  const Cp932Decoding& decoding = Decoding();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sjis.data());
+  const std::size_t size = sjis.size();
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!decoding.ok) {
+      emit(bytes[i] == 0 ? char16_t{0} : char16_t{0xFFFD}, i);
+      continue;
+    }
+    const char16_t unit = decoding.single[bytes[i]];
+    if (unit != Cp932Decoding::kLead) {
+      emit(unit, i);
+      continue;
+    }
+    const char16_t pair = i + 1 < size ? decoding.pairs[static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1]] : 0;
+    if (pair != 0) {
+      emit(pair, i);
+      ++i;
+    } else {
+      // A lead byte without its trail: the next byte may start a character.
+      emit(char16_t{0xFFFD}, i);
+    }
+  }
+}
+
 }  // namespace
+
+std::u16string Cp932ToUtf16Lossy(std::string_view sjis, std::vector<std::uint32_t>* unit_starts) {
+  std::u16string units;
+  units.reserve(sjis.size());
+  if (unit_starts != nullptr) unit_starts->reserve(unit_starts->size() + sjis.size());
+  DecodeCp932(sjis, [&](char16_t unit, std::size_t at) {
+    units += unit;
+    if (unit_starts != nullptr) unit_starts->push_back(static_cast<std::uint32_t>(at));
+  });
+  return units;
+}
 
 const Cp932Table* Cp932Table::Get() {
   static const std::unique_ptr<Cp932Table> table = BuildTable();
@@ -233,36 +272,18 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
   return ConvertStrictly(utf8, "CP932", "UTF-8");
 }
 
+bool IsUtf8(std::string_view text) { return ConvertStrictly(text, "UTF-16LE", "UTF-8").has_value(); }
+
 std::size_t Cp932ToUtf16Lossy(std::string_view sjis, char16_t* out) {
-  const Cp932Decoding& decoding = Decoding();
-  if (!decoding.ok) return 0;
   char16_t* const start = out;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(sjis.data());
-  const std::size_t size = sjis.size();
-  for (std::size_t i = 0; i < size; ++i) {
-    const char16_t unit = decoding.single[bytes[i]];
-    if (unit != Cp932Decoding::kLead) {
-      *out++ = unit;
-      continue;
-    }
-    const char16_t pair = i + 1 < size ? decoding.pairs[static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1]] : 0;
-    if (pair != 0) {
-      *out++ = pair;
-      ++i;
-    } else {
-      // A lead byte without its trail: the next byte may start a character.
-      *out++ = 0xFFFD;
-    }
-  }
+  DecodeCp932(sjis, [&out](char16_t unit, std::size_t) { *out++ = unit; });
   return static_cast<std::size_t>(out - start);
 }
 
 std::string Cp932ToUtf8Lossy(std::string_view sjis) {
-  std::u16string units(sjis.size(), u'\0');
-  units.resize(Cp932ToUtf16Lossy(sjis, units.data()));
   std::string out;
-  out.reserve(units.size() + units.size() / 2);
-  for (const char16_t unit : units) AppendUtf8(out, unit);
+  out.reserve(sjis.size() + sjis.size() / 2);
+  DecodeCp932(sjis, [&out](char16_t unit, std::size_t) { AppendUtf8(out, unit); });
   return out;
 }
 

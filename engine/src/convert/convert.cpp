@@ -78,8 +78,9 @@ inline Step DecodeUnit(const unsigned char*& p, const unsigned char* end, char16
     if (end - p == i) return Step::kCutShort;
     if (!IsContinuation(p[i])) return Step::kBad;
   }
-  unit = size == 2 ? static_cast<char16_t>(((b & 0x1F) << 6) | (p[1] & 0x3F))
-                   : static_cast<char16_t>(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+  const unsigned second = p[1] & 0x3Fu;
+  unit = size == 2 ? static_cast<char16_t>(((b & 0x1Fu) << 6) | second)
+                   : static_cast<char16_t>(((b & 0x0Fu) << 12) | (second << 6) | (p[2] & 0x3Fu));
   p += size;
   return Step::kUnit;
 }

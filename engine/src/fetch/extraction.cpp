@@ -178,6 +178,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
     maker.emplace(*pattern, site, page, page_address);
     pattern->ForEachMatch(page, [&](const PatternMatch& match) {
       ++matches;
+      sink.MatchFound(match);
       maker->Make(match);
     });
   } catch (const PatternError&) {

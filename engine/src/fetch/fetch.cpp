@@ -9,6 +9,7 @@
 #include "korinbo/file_io.h"
 #include "korinbo/history.h"
 #include "korinbo/pattern.h"
+#include "korinbo/site_health.h"
 #include "korinbo/site_tree.h"
 #include "korinbo/text.h"
 
@@ -21,7 +22,14 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// The site file's name for a level-1 node: a favourite names its file itself.
+bool IsFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+}  // namespace
+
 std::string SiteFileNameFor(std::string_view parent_text, std::string_view node_text) {
   std::string name;
   if (parent_text != FavouritesRootText()) {
@@ -33,20 +41,13 @@ std::string SiteFileNameFor(std::string_view parent_text, std::string_view node_
   return name;
 }
 
-bool IsFile(const std::filesystem::path& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+std::optional<std::string> RefusedUrlMessage(std::string_view page_url) {
+  static const std::string kNoUrl = Sjis("URLを入力してください。");
+  static const std::string kNotHttp = Sjis("URLはhttp://から入力してください。");
+  if (page_url.empty()) return kNoUrl;
+  if (!StartsWith(page_url, kHttpPrefix)) return kNotHttp;
+  return std::nullopt;
 }
-
-bool HasNonAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 std::string BaseUrl(std::string_view page_url) {
   // The text before the last "/". A URL with nothing after the host ("http://a.example") keeps
@@ -63,17 +64,24 @@ std::string BaseUrl(std::string_view page_url) {
 }
 
 std::string CutHeadlineArea(std::string_view page, std::string_view start_marker, std::string_view end_marker) {
-  std::string cut(page);
+  const HeadlineArea area = FindHeadlineArea(page, start_marker, end_marker);
+  return std::string(page.substr(area.begin, area.end - area.begin));
+}
+
+HeadlineArea FindHeadlineArea(std::string_view page, std::string_view start_marker, std::string_view end_marker) {
+  HeadlineArea area{0, page.size(), false, false};
   // Only the marker's first byte is dropped at the start, and only its first byte is kept at the end.
   if (!start_marker.empty()) {
-    const auto p = cut.find(start_marker);
-    if (p != std::string::npos) cut = RightBytes(cut, static_cast<long long>(cut.size() - (p + 1)));
+    const auto p = page.find(start_marker);
+    area.start_missing = p == std::string_view::npos;
+    if (!area.start_missing) area.begin = p + 1;
   }
   if (!end_marker.empty()) {
-    const auto q = cut.find(end_marker);
-    if (q != std::string::npos) cut = LeftBytes(cut, static_cast<long long>(q + 1));
+    const auto q = page.substr(area.begin).find(end_marker);
+    area.end_missing = q == std::string_view::npos;
+    if (!area.end_missing) area.end = area.begin + q + 1;
   }
-  return cut;
+  return area;
 }
 
 std::string NormaliseLineEnds(std::string_view page) {
@@ -87,24 +95,15 @@ std::string ConvertByEncode(std::string_view page, std::string_view encode) {
   return std::string(page);
 }
 
+std::string PageAsFetched(std::string_view body, std::string_view encode) {
+  return ConvertByEncode(NormaliseLineEnds(body), encode);
+}
+
 std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path& file) {
   if (!IsFile(file)) return std::nullopt;
-  auto bytes = ReadFileBytes(file);
+  const auto bytes = ReadFileBytes(file);
   if (!bytes) return std::nullopt;
-  std::string_view text = *bytes;
-  // Editors on Linux save UTF-8; a Shift_JIS file is almost never valid UTF-8 with non-ASCII bytes.
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  const bool has_mark = StartsWith(text, kByteOrderMark);
-  if (has_mark) text.remove_prefix(kByteOrderMark.size());
-  std::string sjis;
-  if (has_mark || HasNonAscii(text)) {
-    const auto end = text.find('\0');
-    if (auto converted = Utf8ToCp932(text.substr(0, end))) {
-      sjis = std::move(*converted);
-      text = sjis;
-    }
-  }
-  return ReadSiteDefinition(JoinLines(SplitLines(text)));
+  return ReadSiteDefinition(JoinLines(SplitLines(DecodeSiteFile(*bytes).sjis)));
 }
 
 void FetchWindow::AppendRows(std::vector<HeadlineRow> rows) {
@@ -191,13 +190,17 @@ void HeadlineFetch::StartCategoryDownloads() {
     const TreeNode child = window_.ChildAt(category_node_, i);
     std::optional<SiteDefinition> site;
     try {
-      site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameFor(root_text, window_.NodeText(child))));
+      site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameOf(root_text, window_.NodeText(child))));
     } catch (const FileError&) {
       return;  // reported when the site's turn comes
     }
     if (!site || !StartsWith(site->url, kHttpPrefix)) return;
     pending_[static_cast<std::size_t>(i)] = PendingDownload{site->url, downloader_.Start(site->url, options)};
   }
+}
+
+void HeadlineFetch::Record(const std::string& file_name, FetchOutcome outcome) {
+  if (health_ != nullptr) health_->RecordFetch(file_name, std::move(outcome), SiteHealth::Clock::now());
 }
 
 void HeadlineFetch::EndCategory() {
@@ -241,22 +244,20 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   const TreeNode node = window_.SelectedNode();
   if (!node || window_.NodeLevel(node) != 1) return SiteOutcome::kEndedEarly;
   const std::string node_text = window_.NodeText(node);
-  const std::string file_name = SiteFileNameFor(window_.ParentText(node), node_text);
+  const std::string file_name = SiteFileNameOf(window_.ParentText(node), node_text);
   window_.SetLastNews(file_name);
 
   const std::filesystem::path start_dir = window_.StartDirectory();
   const auto site = ReadSiteDefinitionFile(PathInDirectory(start_dir / std::string(kSiteFolderName), file_name));
-  if (!site) return SiteOutcome::kEndedEarly;
-
-  const std::string& page_url = site->url;
-  if (page_url.empty()) {
-    static const std::string kNoUrl = Sjis("URLを入力してください。");
-    window_.ShowMessage(kNoUrl);
+  if (!site) {
+    Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kNoDefinition));
     return SiteOutcome::kEndedEarly;
   }
-  if (!StartsWith(page_url, kHttpPrefix)) {
-    static const std::string kNotHttp = Sjis("URLはhttp://から入力してください。");
-    window_.ShowMessage(kNotHttp);
+
+  const std::string& page_url = site->url;
+  if (const auto refused = RefusedUrlMessage(page_url)) {
+    Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kBadUrl));
+    window_.ShowMessage(*refused);
     return SiteOutcome::kEndedEarly;
   }
   if (fetch_mode_ == FetchMode::kSingle) {
@@ -278,8 +279,9 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   const DownloadResult download = DownloadFor(page_url);
   if (!download_report_.stopped) ++download_report_.sites_received;
   download_report_.bytes_received += download.page.size();
-  std::string page = ConvertByEncode(NormaliseLineEnds(download.page), site->encode);
+  std::string page = PageAsFetched(download.page, site->encode);
   window_.SetTitle(kConverting);
+  std::string missing_markers = MissingMarkers(page, *site);
   page = CutHeadlineArea(page, site->str_start, site->str_end);
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
@@ -306,13 +308,20 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
     static std::size_t Index(int row) { return static_cast<std::size_t>(row); }
     int& counter_;
   } collector(headline_counter_);
+  const int counted_before = headline_counter_;
   try {
     ExtractHeadlines(page, *site, download.address, seen_log, visit_log, collector);
+  } catch (const PatternError& error) {
+    window_.AppendRows(std::move(collector.rows));
+    Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kPatternError, error.what()));
+    throw;
   } catch (...) {
     window_.AppendRows(std::move(collector.rows));
     throw;
   }
   window_.AppendRows(std::move(collector.rows));
+  Record(file_name, PageOutcome(download.end, download.http_status, std::move(missing_markers),
+                                headline_counter_ - counted_before));
 
   seen_log.KeepLast(kSeenLogLimit);
   SaveHistoryLines(start_dir, kSeenLogName, seen_log, Durability::kRenamed);

@@ -43,6 +43,17 @@ const std::string& FavouritesRootText() {
   return text;
 }
 
+std::string SiteFileNameOf(std::string_view parent_text, std::string_view node_text) {
+  std::string name;
+  if (parent_text != FavouritesRootText()) {
+    name.append(parent_text);
+    name += '_';
+  }
+  name.append(node_text);
+  name += ".txt";
+  return name;
+}
+
 SiteTreeNode* SiteTreeNode::AddChild(std::string child_text) {
   auto child = std::make_unique<SiteTreeNode>();
   child->text = std::move(child_text);

@@ -79,7 +79,10 @@ struct Transfer {
   PageAssembler page;
   std::string address;     // the URL asked for, until a redirect moves it
   std::string connection;  // where it connects to, for the per-host limit
-  bool running = false;    // handed to the multi handle
+  std::string content_type;
+  DownloadEnd end = DownloadEnd::kFailed;  // until the transfer says otherwise
+  int http_status = 0;
+  bool running = false;  // handed to the multi handle
   bool finished = false;
   bool waiting = false;  // a Wait for it is on the stack
 };
@@ -126,6 +129,30 @@ bool Configure(CURL* easy, std::string_view url, const DownloadOptions& options,
   return ok;
 }
 
+// Why a transfer that curl has finished ended.
+DownloadEnd EndOf(CURLcode result, Transfer& transfer) {
+  switch (result) {
+    case CURLE_OK:
+      return transfer.http_status >= 400 ? DownloadEnd::kHttpError : DownloadEnd::kComplete;
+    case CURLE_WRITE_ERROR:
+      // OnBody refuses bytes only at the cap.
+      return transfer.page.full() ? DownloadEnd::kCutAtCap : DownloadEnd::kFailed;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return DownloadEnd::kNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+      return DownloadEnd::kConnectionFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+      return DownloadEnd::kTimedOut;
+    default:
+      return DownloadEnd::kFailed;
+  }
+}
+
 }  // namespace
 
 // The transfers, and the order in which they reach curl: a transfer starts when fewer than the
@@ -149,9 +176,10 @@ struct Downloader::Impl {
     }
   }
 
-  ~Impl() { CancelAll(); }
+  ~Impl() { CancelAll(DownloadEnd::kStopped); }
 
-  void Finish(Transfer& transfer) {
+  void Finish(Transfer& transfer, DownloadEnd end) {
+    transfer.end = end;
     if (transfer.running) {
       // Without a redirect the address stays the URL as given, not curl's normalised form of it.
       long redirects = 0;
@@ -160,6 +188,11 @@ struct Downloader::Impl {
           curl_easy_getinfo(transfer.easy.get(), CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
           effective != nullptr) {
         transfer.address = effective;
+      }
+      const char* content_type = nullptr;
+      if (curl_easy_getinfo(transfer.easy.get(), CURLINFO_CONTENT_TYPE, &content_type) == CURLE_OK &&
+          content_type != nullptr) {
+        transfer.content_type = content_type;
       }
       curl_multi_remove_handle(multi.get(), transfer.easy.get());
       transfer.running = false;
@@ -203,7 +236,7 @@ struct Downloader::Impl {
       int still_running = 0;
       if (curl_multi_perform(multi.get(), &still_running) != CURLM_OK) {
         // The multi handle is broken (out of memory, say): nothing would finish or time out any more.
-        CancelAll();
+        CancelAll(DownloadEnd::kFailed);
         return;
       }
       int left = 0;
@@ -211,15 +244,21 @@ struct Downloader::Impl {
         if (message->msg != CURLMSG_DONE) continue;
         void* user = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &user);
-        if (user) Finish(*static_cast<Transfer*>(user));
+        if (user == nullptr) continue;
+        auto& transfer = *static_cast<Transfer*>(user);
+        long status = 0;
+        if (curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+          transfer.http_status = static_cast<int>(status);
+        }
+        Finish(transfer, EndOf(message->data.result, transfer));
       }
       // Transfers given room get their name lookup and connect going at once.
     } while (StartQueued());
   }
 
-  void CancelAll() {
+  void CancelAll(DownloadEnd end) {
     for (auto& [id, transfer] : transfers) {
-      if (!transfer->finished) Finish(*transfer);
+      if (!transfer->finished) Finish(*transfer, end);
     }
   }
 
@@ -252,7 +291,7 @@ struct Downloader::Impl {
 
   DownloadResult Wait(TransferId id, const WhileWaiting& while_waiting) {
     auto it = transfers.find(id);
-    if (it == transfers.end() || it->second->waiting) return {};
+    if (it == transfers.end() || it->second->waiting) return DownloadResult{{}, {}, {}, DownloadEnd::kFailed, 0};
     Transfer* t = it->second.get();
     t->waiting = true;
     try {
@@ -260,7 +299,7 @@ struct Downloader::Impl {
         Drive();
         if (t->finished) break;
         if (while_waiting && while_waiting()) {
-          CancelAll();
+          CancelAll(DownloadEnd::kStopped);
           break;
         }
         if (t->finished) break;  // while_waiting may have cancelled
@@ -272,7 +311,7 @@ struct Downloader::Impl {
       t->waiting = false;  // the transfer stays and may be awaited again
       throw;
     }
-    DownloadResult result{t->page.Take(), std::move(t->address)};
+    DownloadResult result{t->page.Take(), std::move(t->address), std::move(t->content_type), t->end, t->http_status};
     transfers.erase(id);
     return result;
   }
@@ -289,7 +328,7 @@ DownloadResult Downloader::Wait(TransferId id, const WhileWaiting& while_waiting
   return impl_->Wait(id, while_waiting);
 }
 
-void Downloader::CancelAll() { impl_->CancelAll(); }
+void Downloader::CancelAll() { impl_->CancelAll(DownloadEnd::kStopped); }
 
 DownloadResult Downloader::DownloadPage(std::string_view url, const DownloadOptions& options,
                                         const WhileWaiting& while_waiting) {

@@ -28,7 +28,7 @@ struct Flags {
 using ByteSet = std::bitset<256>;
 
 [[noreturn]] void Fail(const std::string& what, std::size_t offset) {
-  throw PatternError(what + " at offset " + std::to_string(offset));
+  throw PatternError(what + " at offset " + std::to_string(offset), offset);
 }
 
 bool IsAsciiAlnum(unsigned char c) {

@@ -37,14 +37,7 @@ std::string_view UpToNul(std::string_view text) { return text.substr(0, text.fin
 SiteDefinition ReadSiteDefinition(std::string_view file_text) {
   const std::string_view text = UpToNul(file_text);
   SiteDefinition site;
-  site.url = ValueOf(text, "url");
-  site.str_start = ValueOf(text, "str_start");
-  site.str_end = ValueOf(text, "str_end");
-  site.anc_form = ValueOf(text, "anc_form");
-  site.jump_url = ValueOf(text, "jump_url");
-  site.captions = ValueOf(text, "captions");
-  site.remark = ValueOf(text, "remark");
-  site.encode = ValueOf(text, "encode");
+  for (const SiteKey& key : kSiteKeys) site.*key.value = ValueOf(text, key.name);
   return site;
 }
 

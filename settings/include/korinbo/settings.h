@@ -31,6 +31,9 @@ struct Settings {
   Keyword<TaskWayMode> TaskWay = TaskWayMode::kMin;
   TShortCut Shortcut = 0;
   int FontSize = 10;
+  // The background check of the favourites: "True" turns it on; every AutoCheckMinutes minutes.
+  std::string AutoCheck = "False";
+  int AutoCheckMinutes = 30;
   Settings();  // sets FontName's Shift_JIS default
 };
 
@@ -45,6 +48,10 @@ struct WindowGeometry {
   int Lv2Col1 = 200;
   int Lv2Col2 = 200;
 };
+
+// The range of AutoCheckMinutes; a file's value outside it is taken as the nearest end.
+inline constexpr int kAutoCheckMinutesMin = 5;
+inline constexpr int kAutoCheckMinutesMax = 1440;
 
 struct WorkArea {
   int left = 0;
@@ -69,7 +76,8 @@ LoadedSettings LoadSettings(const std::filesystem::path& file, const WorkArea& w
 // Keeps the window reachable: the four corrections against the work area, in order.
 WindowGeometry PlaceWindow(WindowGeometry geometry, const WorkArea& work_area);
 
-// Writes the keys of the saving list, in order, into the file; every other line stays. Throws
+// Writes the keys of the saving list, in order, then AutoCheck and AutoCheckMinutes, into the
+// file; every other line stays. Throws
 // FileError ("%s に書き込めません") and leaves the file as it was when it cannot.
 void SaveSettings(const std::filesystem::path& file, const Settings& settings,
                   const WindowGeometry& geometry);

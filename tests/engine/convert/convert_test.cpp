@@ -7,6 +7,7 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "korinbo/codepage.h"
 #include "korinbo/convert.h"
@@ -367,6 +368,31 @@ TEST(CodePage, LossyDecodingAgreesWithIconvOnEveryByteAndPair) {
     std::string text(random() % 12, '\0');
     for (char& c : text) c = static_cast<char>(random() % 4 == 0 ? 0x81 + random() % 0x1F : random());
     ASSERT_EQ(ShowHex(Cp932ToUtf8Lossy(text)), ShowHex(IconvLossy(text))) << ShowHex(text);
+  }
+}
+
+TEST(CodePage, DecodingToUtf16GivesOneUnitPerCharacterAndWhereItBegins) {
+  struct Case {
+    const char* input;
+    std::u16string units;
+    std::vector<std::uint32_t> starts;
+  };
+  const Case cases[] = {
+      {"", u"", {}},
+      {"41 82 A0 0D 0A", u"A\u3042\r\n", {0, 1, 3, 4}},
+      {"B1 95 5C 00 7E", std::u16string(u"\uFF71\u8868") + u'\0' + u"~", {0, 1, 3, 4}},
+      // As the lossy decoding to UTF-8: one U+FFFD for each byte where a character fails.
+      {"61 81", u"a\uFFFD", {0, 1}},
+      {"FF 62 95 5C", u"\uFFFDb\u8868", {0, 1, 2}},
+      {"81 20 41", u"\uFFFD A", {0, 1, 2}},
+      {"85 40", u"\uFFFD@", {0, 1}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint32_t> starts;
+    const std::string sjis = Hex(c.input);
+    EXPECT_EQ(Cp932ToUtf16Lossy(sjis, &starts), c.units) << c.input;
+    EXPECT_EQ(starts, c.starts) << c.input;
+    EXPECT_EQ(Cp932ToUtf16Lossy(sjis), DecodeUtf8(Cp932ToUtf8Lossy(sjis)).value()) << c.input;
   }
 }
 

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
+#include <utility>
 
 #include "korinbo/codepage.h"
 #include "korinbo/errors.h"
@@ -58,6 +60,45 @@ TEST(ResolveLink, FollowsTheLinkRulesInOrder) {
       {"", "//cdn/x", "///cdn/x"},
   };
   for (const auto& c : cases) EXPECT_EQ(ResolveLink(c.link, c.address), c.expected) << c.address << " " << c.link;
+}
+
+TEST(RefusedUrlMessage, IsTheFetchsMessageForAUrlItWillNotDownload) {
+  const std::string empty = Sjis("URLを入力してください。");
+  const std::string not_http = Sjis("URLはhttp://から入力してください。");
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"", empty},
+      {"https://a.example/", not_http},
+      {" http://a.example/", not_http},
+      {"HTTP://a.example/", not_http},
+      {"http://a.example/", std::nullopt},
+      {"http://", std::nullopt},
+  };
+  for (const auto& [url, message] : cases) EXPECT_EQ(RefusedUrlMessage(url), message) << url;
+}
+
+TEST(FindHeadlineArea, GivesTheCutsBoundsAndNamesAMissingMarker) {
+  struct Case {
+    std::string page, start, end;
+    HeadlineArea area;
+  };
+  const Case cases[] = {
+      {"x<ul>a</ul>y", "<ul>", "</ul>", {2, 7, false, false}},
+      {"x<ul>a</ul>y", "", "", {0, 12, false, false}},
+      {"x<ul>a</ul>y", "<ol>", "</ul>", {0, 7, true, false}},
+      {"x<ul>a</ul>y", "<ul>", "</ol>", {2, 12, false, true}},
+      {"x<ul>a</ul>y", "<ol>", "</ol>", {0, 12, true, true}},
+      // The end marker is looked for after the start cut only.
+      {"</ul>x<ul>a", "<ul>", "</ul>", {7, 11, false, true}},
+      {"", "<ul>", "", {0, 0, true, false}},
+  };
+  for (const auto& c : cases) {
+    const HeadlineArea area = FindHeadlineArea(c.page, c.start, c.end);
+    EXPECT_EQ(area.begin, c.area.begin) << c.page << " " << c.start << " " << c.end;
+    EXPECT_EQ(area.end, c.area.end) << c.page << " " << c.start << " " << c.end;
+    EXPECT_EQ(area.start_missing, c.area.start_missing) << c.page << " " << c.start;
+    EXPECT_EQ(area.end_missing, c.area.end_missing) << c.page << " " << c.end;
+    EXPECT_EQ(c.page.substr(area.begin, area.end - area.begin), CutHeadlineArea(c.page, c.start, c.end));
+  }
 }
 
 TEST(CutHeadlineArea, DropsUpToTheStartMarkersFirstByteAndKeepsTheEndMarkersFirstByte) {

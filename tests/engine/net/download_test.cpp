@@ -131,6 +131,22 @@ TEST_F(DownloadTest, WithoutARedirectTheAddressIsTheUrlAsGiven) {
   EXPECT_EQ(downloader_.DownloadPage(server_.Url("/a?x=1"), no_request).address, server_.Url("/a?x=1"));
 }
 
+TEST_F(DownloadTest, ContentTypeIsTheFinalAnswers) {
+  Response sjis = Response::Text("x");
+  sjis.headers = {{"Content-Type", "text/html; charset=Shift_JIS"}};
+  server_.Route("/sjis", sjis);
+  Response bare = Response::Text("x");
+  bare.headers.clear();
+  server_.Route("/bare", bare);
+  Response redirect = Response::Redirect("/sjis");
+  redirect.headers.emplace_back("Content-Type", "text/plain; charset=UTF-8");
+  server_.Route("/moved", redirect);
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/sjis"), Quick()).content_type, "text/html; charset=Shift_JIS");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/moved"), Quick()).content_type, "text/html; charset=Shift_JIS");
+  EXPECT_EQ(downloader_.DownloadPage(server_.Url("/bare"), Quick()).content_type, "");
+  EXPECT_EQ(downloader_.DownloadPage("http://127.0.0.1:1/x", Quick()).content_type, "");
+}
+
 TEST_F(DownloadTest, RedirectLoopEndsAsFailureAfterTenFollows) {
   server_.Route("/loop", Response::Redirect("/loop"));
   std::string page = Bounded(30s, [&] { return downloader_.DownloadPage(server_.Url("/loop"), Quick()).page; });
@@ -285,6 +301,75 @@ TEST_F(DownloadTest, BodyOfExactlyTheCapIsWhole) {
   DownloadOptions options = Quick();
   options.max_body = 4096;
   EXPECT_EQ(downloader_.DownloadPage(server_.Url("/exact"), options).page, httpd::GeneratedBytes(0, 4096));
+}
+
+// The download says why it ended, for every way a server or the network can fail; the page is
+// what arrived either way.
+TEST_F(DownloadTest, TheResultSaysWhyTheDownloadEnded) {
+  std::string refused_url;
+  {
+    Server gone;
+    refused_url = gone.Url("/x");
+  }
+  auto with_fault = [](Fault fault, std::size_t after) {
+    Response r = Response::Text(AllBytes(5000));
+    r.fault = fault;
+    r.fault_after = after;
+    return r;
+  };
+  Response silent;
+  silent.fault = Fault::kNeverAnswer;
+  server_.Route("/ok", Response::Text("page"));
+  server_.Route("/missing", Response::Text("not here", 404));
+  server_.Route("/broken", Response::Text("oops", 503));
+  server_.Route("/moved", Response::Redirect("/missing"));
+  server_.Route("/reset", with_fault(Fault::kResetMidBody, 3000));
+  server_.Route("/closed", with_fault(Fault::kCloseMidBody, 2049));
+  server_.Route("/silent", silent);
+  server_.Route("/large", Response::Generated(10000));
+  const struct {
+    std::string url;
+    std::string mode;
+    DownloadEnd end;
+    int status;
+    std::size_t page_size;
+  } rows[] = {
+      {server_.Url("/ok"), "DIRECT", DownloadEnd::kComplete, 200, 4},
+      {server_.Url("/missing"), "DIRECT", DownloadEnd::kHttpError, 404, 8},
+      {server_.Url("/broken"), "DIRECT", DownloadEnd::kHttpError, 503, 4},
+      {server_.Url("/moved"), "DIRECT", DownloadEnd::kHttpError, 404, 8},
+      {"http://nowhere.invalid/", "DIRECT", DownloadEnd::kNameNotResolved, 0, 0},
+      {refused_url, "DIRECT", DownloadEnd::kConnectionFailed, 0, 0},
+      {server_.Url("/reset"), "DIRECT", DownloadEnd::kConnectionFailed, 200, 3000},
+      {server_.Url("/closed"), "DIRECT", DownloadEnd::kConnectionFailed, 200, 2049},
+      {server_.Url("/silent"), "DIRECT", DownloadEnd::kTimedOut, 0, 0},
+      {server_.Url("/large"), "DIRECT", DownloadEnd::kCutAtCap, 200, 4096},
+      {server_.Url("/ok"), "NONE", DownloadEnd::kFailed, 0, 0},
+      {"ftp://127.0.0.1/", "DIRECT", DownloadEnd::kFailed, 0, 0},
+  };
+  for (const auto& row : rows) {
+    DownloadOptions options = Quick(row.mode);
+    options.total_timeout = 1s;
+    options.max_body = 4096;
+    const DownloadResult result = Bounded(15s, [&] { return downloader_.DownloadPage(row.url, options); });
+    EXPECT_EQ(result.end, row.end) << row.url;
+    EXPECT_EQ(result.http_status, row.status) << row.url;
+    EXPECT_EQ(result.page.size(), row.page_size) << row.url;
+  }
+}
+
+TEST_F(DownloadTest, AStopSaysSoAndAnUnknownIdFailed) {
+  Response silent;
+  silent.fault = Fault::kNeverAnswer;
+  server_.Route("/silent", silent);
+  const Downloader::TransferId first = downloader_.Start(server_.Url("/silent"), Quick());
+  const Downloader::TransferId second = downloader_.Start(server_.Url("/silent"), Quick());
+  EXPECT_EQ(downloader_.Wait(first, [] { return true; }).end, DownloadEnd::kStopped);
+  EXPECT_EQ(downloader_.Wait(second).end, DownloadEnd::kStopped);
+  EXPECT_EQ(downloader_.Wait(second).end, DownloadEnd::kFailed);
+  const Downloader::TransferId third = downloader_.Start(server_.Url("/silent"), Quick());
+  downloader_.CancelAll();
+  EXPECT_EQ(downloader_.Wait(third).end, DownloadEnd::kStopped);
 }
 
 TEST_F(DownloadTest, UnknownProxyModeMakesNoRequest) {

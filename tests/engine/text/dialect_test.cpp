@@ -401,6 +401,13 @@ TEST(DialectRefuses, WithTheProblemAndItsOffset) {
       ADD_FAILURE() << "TranslatePattern accepted it";
     } catch (const PatternError& error) {
       EXPECT_EQ(std::string(error.what()), message);
+      // The offset in the text is also given as a number, for the editor to mark.
+      const std::size_t at = message.rfind(" at offset ");
+      if (at == std::string::npos) {
+        EXPECT_FALSE(error.offset().has_value());
+      } else {
+        EXPECT_EQ(error.offset(), std::stoul(message.substr(at + 11)));
+      }
     }
   }
 }

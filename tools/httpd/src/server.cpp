@@ -232,7 +232,9 @@ struct Endpoint::Impl : httplib::Server {
       return;
     }
     for (const auto& [name, value] : r.headers) out.set_header(name, value);
-    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
+    // The library gives a plain body without a type "text/plain"; the provider below keeps it without.
+    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked &&
+        out.has_header("Content-Type")) {
       out.body = r.body;
       return;
     }
