@@ -670,7 +670,7 @@ void MainWindow::TreeMouseDown(Qt::MouseButton button, const QPoint& pos) {
 void MainWindow::EditSelectedSite() {
   const QTreeWidgetItem* node = SelectedItem();
   if (node == nullptr || ItemLevel(node) != 1) return;
-  OpenSiteEditor(SiteFileNameFor(ItemText(node->parent()), ItemText(node)), std::string());
+  OpenSiteEditor(SiteFileNameOf(ItemText(node->parent()), ItemText(node)), std::string());
 }
 
 void MainWindow::NewSiteInSelectedCategory() {

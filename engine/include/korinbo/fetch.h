@@ -170,9 +170,6 @@ class HeadlineFetch {
 };
 
 // Steps of the site fetch.
-// The site file of a level-1 node of the site tree: under the favourites root the node's text
-// names the file itself, elsewhere the parent's text, "_" and the node's text do.
-std::string SiteFileNameFor(std::string_view parent_text, std::string_view node_text);
 // The message with which the fetch refuses a page URL (empty, or not beginning with "http://");
 // nullopt for a URL it downloads.
 std::optional<std::string> RefusedUrlMessage(std::string_view page_url);

@@ -30,17 +30,6 @@ bool IsFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string SiteFileNameFor(std::string_view parent_text, std::string_view node_text) {
-  std::string name;
-  if (parent_text != FavouritesRootText()) {
-    name.append(parent_text);
-    name += '_';
-  }
-  name.append(node_text);
-  name += ".txt";
-  return name;
-}
-
 std::optional<std::string> RefusedUrlMessage(std::string_view page_url) {
   static const std::string kNoUrl = Sjis("URLを入力してください。");
   static const std::string kNotHttp = Sjis("URLはhttp://から入力してください。");
