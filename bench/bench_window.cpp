@@ -399,7 +399,9 @@ int main(int argc, char** argv) {
     const std::filesystem::path dir = work / "tree";
     for (int c = 0; c < 100; ++c) {
       for (int s = 0; s < 100; ++s) {
-        WriteFile(dir / "newsurl" / ("c" + std::to_string(c) + "_" + Site(s) + ".txt"), "url =http://127.0.0.1/\r\n");
+        char name[32];
+        std::snprintf(name, sizeof name, "c%d_%s.txt", c, Site(s).c_str());
+        WriteFile(dir / "newsurl" / name, "url =http://127.0.0.1/\r\n");
       }
     }
     auto window = OpenWindow(dir);

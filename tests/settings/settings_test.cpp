@@ -96,6 +96,21 @@ TEST_F(SettingsFileTest, AlwaysTopIsReadButNeverWritten) {
   EXPECT_EQ(LoadSettings(file_, work_area_).settings.AlwaysTop.text(), "True");
 }
 
+// A mode's text is compared exactly; any other text means none of the modes and is written back
+// as it was read.
+TEST_F(SettingsFileTest, ModeTextsOtherThanTheKeywordsAreKeptAsRead) {
+  Write(file_, "[Form]\r\nUseProxy=proxy\r\nAlwaysTop=yes\r\nTaskWay=stop\r\n");
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  EXPECT_EQ(loaded.settings.UseProxy, ProxyMode::kOther);
+  EXPECT_EQ(loaded.settings.AlwaysTop, AlwaysTopMode::kOther);
+  EXPECT_EQ(loaded.settings.TaskWay, TaskWayMode::kOther);
+  SaveSettings(file_, loaded.settings, loaded.geometry);
+  const std::string saved = Read(file_);
+  for (const char* line : {"UseProxy=proxy\r\n", "AlwaysTop=yes\r\n", "TaskWay=stop\r\n"}) {
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+  }
+}
+
 TEST_F(SettingsFileTest, HandWrittenWindowsFileLoadsAndKeepsItsOtherLines) {
   const std::string font = Sjis("ＭＳ Ｐゴシック");
   const std::string news = Sjis("国内_朝日野新聞.txt");

@@ -232,9 +232,7 @@ struct Endpoint::Impl : httplib::Server {
       return;
     }
     for (const auto& [name, value] : r.headers) out.set_header(name, value);
-    // The library gives a plain body without a type "text/plain"; the provider below keeps it without.
-    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked &&
-        out.has_header("Content-Type")) {
+    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
       out.body = r.body;
       return;
     }
