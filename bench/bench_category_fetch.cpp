@@ -59,7 +59,7 @@ void FetchCategory(benchmark::State& state, const char* category, bool concurren
   Setup& setup = TheSetup();
   korinbo::Downloader downloader;
   for (auto _ : state) {
-    korinbo::InMemoryWindow window(setup.dir, "DIRECT", "", [](std::string_view) {});
+    korinbo::InMemoryWindow window(setup.dir, korinbo::ProxyMode::kDirect, "", [](std::string_view) {});
     window.tree() = korinbo::BuildSiteTree(setup.dir, "");
     for (const auto& root : window.tree().roots) {
       if (root->text == category) window.Select(root.get());

@@ -37,7 +37,7 @@ void ExtractHeadlines(benchmark::State& state) {
     auto seen = w.seen;
     state.ResumeTiming();
     DiscardingSink sink;
-    korinbo::ExtractHeadlines(w.page, w.site, w.site.url, seen, w.visits, sink);
+    korinbo::ExtractHeadlines(w.page, w.site, w.site.url, seen, *w.visits, sink);
     benchmark::DoNotOptimize(sink.bytes);
     if (sink.rows != 5000) state.SkipWithError("wrong number of rows");
     state.PauseTiming();

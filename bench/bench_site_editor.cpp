@@ -125,10 +125,10 @@ int main(int argc, char** argv) {
     } sink;
     korinbo::HistoryLines seen = w.seen;
     const auto start = Clock::now();
-    korinbo::ExtractHeadlines(w.page, w.site, w.site.url, seen, w.visits, sink);
+    korinbo::ExtractHeadlines(w.page, w.site, w.site.url, seen, *w.visits, sink);
     return Ms(Clock::now() - start);
   });
-  korinbo::SiteTester tester(w.page, w.site.url, w.seen, w.visits);
+  korinbo::SiteTester tester(w.page, w.site.url, w.seen, w.visits->lines());
   const Figures tested = Measure(kRuns, [&](int) {
     const auto start = Clock::now();
     (void)tester.Run(w.site);

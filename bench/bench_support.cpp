@@ -64,10 +64,10 @@ const Workload& TheWorkload() {
     std::string seen;
     for (int i = 0; i < 1000; ++i) seen += "http://news.example/news/2026/12/" + std::to_string(103000 + i) + ".html\r\n";
     w.seen = HistoryLines::FromText(std::move(seen));
-    // As the fetch loads it: the file's text.
+    // As the fetch keeps it between fetches: the file's text and the set of its lines.
     std::string visits;
     for (int i = 0; i < 100000; ++i) visits += "http://other.example/archive/" + std::to_string(i) + ".html\r\n";
-    w.visits = HistoryLines::FromText(std::move(visits));
+    w.visits = std::make_unique<IndexedLines>(HistoryLines::FromText(std::move(visits)));
     return w;
   }();
   return workload;

@@ -1,6 +1,7 @@
 #pragma once
 // Runs the registered benchmarks and prints, after Google Benchmark's own table, each benchmark's
 // time as a ratio to its reference, all measured side by side in the same run.
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,7 +27,7 @@ struct Workload {
   std::string page;
   SiteDefinition site;
   HistoryLines seen;
-  HistoryLines visits;
+  std::unique_ptr<IndexedLines> visits;  // with the set of its lines, as the fetch keeps it
 };
 const Workload& TheWorkload();
 

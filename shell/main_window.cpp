@@ -36,50 +36,15 @@
 #include "korinbo/history.h"
 #include "qt_text.h"
 #include "site_editor.h"
+#include "tree_items.h"
 
 namespace korinbo {
 namespace {
 
-// Each column of a tree or list item keeps the Shift_JIS bytes it was made from: the displayed
-// text is a lossy conversion and must never flow back into file names or links.
-constexpr int kBytesRole = Qt::UserRole;
-constexpr int kIconRole = Qt::UserRole + 1;
 constexpr int kMaxFontSize = 400;  // larger sizes from a damaged settings file are not applied
 
 // The program's own Japanese texts, converted once.
 QString Ui(std::string_view utf8) { return ToQString(Sjis(utf8)); }
-
-QByteArray ToBytes(std::string_view sjis) {
-  return QByteArray(sjis.data(), static_cast<qsizetype>(sjis.size()));
-}
-
-std::string FromBytes(const QVariant& value) {
-  const QByteArray bytes = value.toByteArray();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-void SetItemText(QTreeWidgetItem* item, int column, std::string_view sjis, bool with_tooltip) {
-  const QString shown = ToQString(sjis);
-  item->setText(column, shown);
-  item->setData(column, kBytesRole, ToBytes(sjis));
-  if (with_tooltip) item->setToolTip(column, shown);
-}
-
-QTreeWidgetItem* NewTreeItem(std::string_view sjis) {
-  auto* item = new QTreeWidgetItem();
-  SetItemText(item, 0, sjis, false);
-  return item;
-}
-
-int ItemLevel(const QTreeWidgetItem* item) {
-  int level = 0;
-  for (const QTreeWidgetItem* parent = item->parent(); parent != nullptr; parent = parent->parent()) ++level;
-  return level;
-}
-
-QTreeWidgetItem* AsItem(FetchWindow::Node node) {
-  return static_cast<QTreeWidgetItem*>(const_cast<void*>(node));
-}
 
 void ExpandWithDescendants(QTreeWidgetItem* item) {
   std::vector<QTreeWidgetItem*> stack{item};
@@ -222,8 +187,7 @@ void InstallFontSubstitutes() {
 MainWindow::MainWindow(std::filesystem::path start_dir, std::filesystem::path settings_file, QWidget* parent)
     : QMainWindow(parent),
       start_dir_(std::move(start_dir)),
-      settings_file_(std::move(settings_file)),
-      fetch_(*this, downloader_) {
+      settings_file_(std::move(settings_file)) {
   InstallFontSubstitutes();
   QFont window_font(Ui("ＭＳ Ｐゴシック"));
   window_font.setPixelSize(12);
@@ -282,6 +246,12 @@ MainWindow::MainWindow(std::filesystem::path start_dir, std::filesystem::path se
   connect(list_, &QTreeWidget::itemSelectionChanged, this, &MainWindow::ShowSelectedRemark);
 
   images_ = LoadListImages(start_dir_);
+  fetch_window_ = std::make_unique<FetchWindowAdapter>(
+      FetchWindowAdapter::Parts{this, tree_, list_, &settings_, start_dir_,
+                                [this](std::string_view text) { ShowBox(BoxKind::kMessage, text); },
+                                [this] { return blocker_ != nullptr && blocker_->escape_pressed(); }},
+      images_);
+  fetch_ = std::make_unique<HeadlineFetch>(*fetch_window_, downloader_);
   LoadAndPlace();
 }
 
@@ -450,7 +420,7 @@ void MainWindow::RunShowing() {
 
 void MainWindow::RunShowingSteps() {
   RegisterGlobalHotkey();
-  if (settings_.AlwaysTop == "True") {
+  if (settings_.AlwaysTop == AlwaysTopMode::kTrue) {
     topmost_action_->setChecked(true);
     SetTopmost(true);
   }
@@ -514,13 +484,13 @@ void MainWindow::ApplyListFonts() {
 void MainWindow::ToggleTopmost() {
   static const QString kOn = Ui("最前面ON");
   static const QString kOff = Ui("最前面OFF");
-  if (settings_.AlwaysTop != "True") {
-    settings_.AlwaysTop = "True";
+  if (settings_.AlwaysTop != AlwaysTopMode::kTrue) {
+    settings_.AlwaysTop = AlwaysTopMode::kTrue;
     SetTopmost(true);
     topmost_action_->setChecked(true);
     status_->setText(kOn);
   } else {
-    settings_.AlwaysTop = "False";
+    settings_.AlwaysTop = AlwaysTopMode::kFalse;
     SetTopmost(false);
     topmost_action_->setChecked(false);
     status_->setText(kOff);
@@ -543,14 +513,16 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   if (blocker_) return;  // one fetch at a time
   blocker_ = std::make_unique<InputBlocker>();
   try {
-    (fetch_.*fetch)();
+    ((*fetch_).*fetch)();
   } catch (const std::exception& error) {
+    fetch_window_->ShowProgress();
     ShowError(error.what());
   }
+  fetch_window_->ShowProgress();
   // Input that queued up while the fetch ran is dropped as well.
   QCoreApplication::processEvents();
   blocker_.reset();
-  if (const HeadlineFetch::DownloadReport& report = fetch_.last_download(); report.stopped) {
+  if (const HeadlineFetch::DownloadReport& report = fetch_->last_download(); report.stopped) {
     status_->setText(StoppedFetchText(report));
   }
   if (rebuild_after_fetch_) {
@@ -560,22 +532,17 @@ void MainWindow::RunFetch(bool (HeadlineFetch::*fetch)()) {
   emit FetchEnded();
 }
 
-bool MainWindow::WhileWaiting() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  return blocker_ != nullptr && blocker_->escape_pressed();
-}
-
 void MainWindow::OpenSelectedHeadline() {
   QTreeWidgetItem* row = list_->selectedItems().value(0);
   if (row == nullptr) return;
-  const std::string link = FromBytes(row->data(2, kBytesRole));
+  const std::string link = ItemBytes(row, 2);
   try {
-    RecordVisit(start_dir_, link);
+    fetch_->RecordVisit(link);
   } catch (const std::exception& error) {
     ShowError(error.what());
     return;
   }
-  SetIcon(list_->indexOfTopLevelItem(row), kIconRead);
+  fetch_window_->SetIcon(list_->indexOfTopLevelItem(row), kIconRead);
   const QString link_text = ToQString(link);
   if (!settings_.ExecName.empty()) {
     StartBrowser(ToQString(settings_.ExecName), link_text, PathToQString(start_dir_));
@@ -616,10 +583,13 @@ void MainWindow::RebuildSiteTree() {
 void MainWindow::FillTree(const SiteTree& model) {
   tree_->clear();
   QTreeWidgetItem* last_news = nullptr;
+  // Built apart from the tree and given to it at once: each item added to a shown tree costs a
+  // round of the view's bookkeeping.
+  QList<QTreeWidgetItem*> roots;
   std::vector<std::pair<const SiteTreeNode*, QTreeWidgetItem*>> pending;
   for (const auto& root : model.roots) {
     QTreeWidgetItem* item = NewTreeItem(root->text);
-    tree_->addTopLevelItem(item);
+    roots.append(item);
     pending.emplace_back(root.get(), item);
   }
   while (!pending.empty()) {
@@ -632,6 +602,7 @@ void MainWindow::FillTree(const SiteTree& model) {
       pending.emplace_back(child.get(), child_item);
     }
   }
+  tree_->addTopLevelItems(roots);
   if (last_news == nullptr) return;
   if (QTreeWidgetItem* parent = last_news->parent()) {
     ExpandWithDescendants(parent);
@@ -713,7 +684,7 @@ void MainWindow::NewSite() { OpenSiteEditor(std::nullopt, std::string()); }
 
 void MainWindow::OpenSiteEditor(const std::optional<std::string>& file_name, const std::string& category) {
   DownloadOptions download;
-  download.use_proxy = settings_.UseProxy;
+  download.use_proxy = settings_.UseProxy.mode();
   download.proxy_name = settings_.ProxyName;
   auto* editor = new SiteEditor(start_dir_, download, images_, this);
   editor->setAttribute(Qt::WA_DeleteOnClose);
@@ -736,8 +707,9 @@ void MainWindow::SiteDefinitionSaved(const std::string& old_file, const std::str
     bool renamed = false;
     if (QTreeWidgetItem* favourites = tree_->topLevelItem(0)) {
       for (int i = 0; i < favourites->childCount(); ++i) {
-        if (ItemText(favourites->child(i)) != base_name(old_file)) continue;
-        SetItemText(favourites->child(i), 0, base_name(new_file), false);
+        QTreeWidgetItem* favourite = favourites->child(i);
+        if (ItemText(favourite) != base_name(old_file) || favourite->type() != BytesItem::kType) continue;
+        static_cast<BytesItem*>(favourite)->SetColumn(0, base_name(new_file));
         renamed = true;
       }
     }
@@ -839,74 +811,8 @@ int MainWindow::RowIcon(int row) const {
   return icon.isValid() ? icon.toInt() : -1;
 }
 
-std::string MainWindow::RowText(int row, int column) const {
-  const QTreeWidgetItem* item = RowItem(row);
-  return item == nullptr ? std::string() : FromBytes(item->data(column, kBytesRole));
-}
+std::string MainWindow::RowText(int row, int column) const { return ItemBytes(RowItem(row), column); }
 
-std::string MainWindow::ItemText(const QTreeWidgetItem* item) {
-  return item == nullptr ? std::string() : FromBytes(item->data(0, kBytesRole));
-}
-
-// FetchWindow.
-
-FetchWindow::Node MainWindow::SelectedNode() { return SelectedItem(); }
-
-int MainWindow::NodeLevel(Node node) { return node == nullptr ? 0 : ItemLevel(AsItem(node)); }
-
-std::string MainWindow::NodeText(Node node) { return ItemText(AsItem(node)); }
-
-std::string MainWindow::ParentText(Node node) {
-  return node == nullptr ? std::string() : ItemText(AsItem(node)->parent());
-}
-
-int MainWindow::ChildCount(Node root) { return root == nullptr ? 0 : AsItem(root)->childCount(); }
-
-FetchWindow::Node MainWindow::ChildAt(Node root, int index) {
-  return root == nullptr ? nullptr : AsItem(root)->child(index);
-}
-
-void MainWindow::SelectNode(Node node) {
-  if (node == nullptr) {
-    tree_->clearSelection();
-    return;
-  }
-  tree_->setCurrentItem(AsItem(node));
-}
-
-void MainWindow::ClearList() { list_->clear(); }
-
-int MainWindow::AppendRow(std::string_view caption) {
-  auto* item = new QTreeWidgetItem();
-  SetItemText(item, 0, caption, true);
-  list_->addTopLevelItem(item);
-  return list_->topLevelItemCount() - 1;
-}
-
-void MainWindow::SetRemark(int row, std::string_view remark) {
-  if (QTreeWidgetItem* item = RowItem(row)) SetItemText(item, 1, remark, true);
-}
-
-void MainWindow::SetLink(int row, std::string_view link) {
-  if (QTreeWidgetItem* item = RowItem(row)) SetItemText(item, 2, link, true);
-}
-
-void MainWindow::SetIcon(int row, int icon) {
-  QTreeWidgetItem* item = RowItem(row);
-  if (item == nullptr || icon < 0 || icon >= static_cast<int>(images_.size())) return;
-  item->setIcon(0, QIcon(images_[static_cast<std::size_t>(icon)]));
-  item->setData(0, kIconRole, icon);
-}
-
-void MainWindow::SelectRow(int row) {
-  if (QTreeWidgetItem* item = RowItem(row)) {
-    list_->setCurrentItem(item);
-    list_->scrollToItem(item);
-  }
-}
-
-void MainWindow::SetTitle(std::string_view title) { setWindowTitle(ToQString(title)); }
-
-void MainWindow::ShowMessage(std::string_view text) { ShowBox(BoxKind::kMessage, text); }
+std::string MainWindow::ItemText(const QTreeWidgetItem* item) { return ItemBytes(item); }
 
 }  // namespace korinbo

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QUrl>
 
+#include "fetch_window_adapter.h"
 #include "korinbo/download.h"
 #include "korinbo/fetch.h"
 #include "korinbo/settings.h"
@@ -31,7 +32,7 @@ namespace korinbo {
 
 class InputBlocker;
 
-class MainWindow : public QMainWindow, public FetchWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -88,7 +89,9 @@ class MainWindow : public QMainWindow, public FetchWindow {
   // The process-wide settings, which the settings dialog reads and changes.
   Settings& settings() { return settings_; }
   const std::filesystem::path& start_directory() const { return start_dir_; }
-  HeadlineFetch& headline_fetch() { return fetch_; }
+  HeadlineFetch& headline_fetch() { return *fetch_; }
+  // The window as the fetch sees it.
+  FetchWindowAdapter& fetch_window() { return *fetch_window_; }
 
   // "環境設定": shown with Ctrl+Q beside it, which belongs to "終了(&X)"; nothing is connected yet.
   QAction* settings_action() const { return settings_action_; }
@@ -133,29 +136,6 @@ class MainWindow : public QMainWindow, public FetchWindow {
   WindowGeometry CurrentGeometry() const;
   bool fetch_running() const { return blocker_ != nullptr; }
 
-  // FetchWindow.
-  Node SelectedNode() override;
-  int NodeLevel(Node node) override;
-  std::string NodeText(Node node) override;
-  std::string ParentText(Node node) override;
-  int ChildCount(Node root) override;
-  Node ChildAt(Node root, int index) override;
-  void SelectNode(Node node) override;
-  void ClearList() override;
-  int AppendRow(std::string_view caption) override;
-  void SetRemark(int row, std::string_view remark) override;
-  void SetLink(int row, std::string_view link) override;
-  void SetIcon(int row, int icon) override;
-  void SelectRow(int row) override;
-  void SetTitle(std::string_view title) override;
-  void ShowMessage(std::string_view text) override;
-  std::string UseProxy() override { return settings_.UseProxy; }
-  std::string ProxyName() override { return settings_.ProxyName; }
-  void SetLastNews(std::string_view file_name) override { settings_.LastNews = file_name; }
-  std::filesystem::path StartDirectory() override { return start_dir_; }
-  // Paints while a download runs; true once Esc was pressed during this fetch.
-  bool WhileWaiting() override;
-
  signals:
   // The tree was built anew or a favourite added or removed; a fetch has ended. The tree's marks
   // follow both.
@@ -193,7 +173,8 @@ class MainWindow : public QMainWindow, public FetchWindow {
   Settings settings_;
 
   Downloader downloader_;
-  HeadlineFetch fetch_;
+  std::unique_ptr<FetchWindowAdapter> fetch_window_;  // once the tree and the list exist
+  std::unique_ptr<HeadlineFetch> fetch_;
   std::unique_ptr<InputBlocker> blocker_;  // while a fetch runs
   bool rebuild_after_fetch_ = false;
 

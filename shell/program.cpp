@@ -51,7 +51,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
   // Every showing registers the hotkey first, under identifier 1.
   window.SetHotkeyRegistration([this, &window] { hotkey_->RegisterShortCut(1, window.settings().Shortcut); });
   window.SetTitleBarHook([this, &window](MainWindow::TitleBarCommand command) {
-    return tray_->HandleSystemCommand(window.settings().TaskWay, command == MainWindow::TitleBarCommand::kMinimise
+    return tray_->HandleSystemCommand(window.settings().TaskWay.mode(), command == MainWindow::TitleBarCommand::kMinimise
                                                                       ? SystemCommand::kMinimise
                                                                       : SystemCommand::kClose);
   });
@@ -107,7 +107,7 @@ std::optional<AutoCheck::Job> Program::CheckJob() {
       job.file_names.push_back(SiteFileNameOf(FavouritesRootText(), MainWindow::ItemText(favourites->child(i))));
     }
   }
-  job.options.use_proxy = window.settings().UseProxy;
+  job.options.use_proxy = window.settings().UseProxy.mode();
   job.options.proxy_name = window.settings().ProxyName;
   return job;
 }

@@ -8,8 +8,9 @@
 namespace korinbo {
 
 QString ToQString(std::string_view sjis) {
-  const std::string utf8 = Cp932ToUtf8Lossy(sjis);
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  QString text(static_cast<qsizetype>(sjis.size()), Qt::Uninitialized);
+  text.truncate(static_cast<qsizetype>(Cp932ToUtf16Lossy(sjis, reinterpret_cast<char16_t*>(text.data()))));
+  return text;
 }
 
 std::string ToSjis(const QString& text) {

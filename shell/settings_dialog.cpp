@@ -145,16 +145,17 @@ void SettingsDialog::SetProxyFieldEnabled(bool enabled) {
 }
 
 void SettingsDialog::FormCreate() {
-  if (settings_.UseProxy == "DIRECT") {
+  // A value none of the buttons names checks none of them.
+  if (settings_.UseProxy == ProxyMode::kDirect) {
     radio_button1_->setChecked(true);
-  } else if (settings_.UseProxy == "PRECONFIG") {
+  } else if (settings_.UseProxy == ProxyMode::kPreconfig) {
     radio_button2_->setChecked(true);
-  } else if (settings_.UseProxy == "PROXY") {
+  } else if (settings_.UseProxy == ProxyMode::kProxy) {
     radio_button3_->setChecked(true);
   }
-  if (settings_.TaskWay == "Min") {
+  if (settings_.TaskWay == TaskWayMode::kMin) {
     radio_button4_->setChecked(true);
-  } else if (settings_.TaskWay == "Stop") {
+  } else if (settings_.TaskWay == TaskWayMode::kStop) {
     radio_button5_->setChecked(true);
   }
   // Shown so that OK keeps the server the user has; an empty field would clear it. "False", the
@@ -181,16 +182,16 @@ void SettingsDialog::RadioButton3Click() { SetProxyFieldEnabled(true); }
 
 void SettingsDialog::Button1Click() {
   if (radio_button1_->isChecked()) {
-    settings_.UseProxy = "DIRECT";
+    settings_.UseProxy = ProxyMode::kDirect;
   } else if (radio_button2_->isChecked()) {
-    settings_.UseProxy = "PRECONFIG";
+    settings_.UseProxy = ProxyMode::kPreconfig;
   } else if (radio_button3_->isChecked()) {
-    settings_.UseProxy = "PROXY";
+    settings_.UseProxy = ProxyMode::kProxy;
   }
   if (radio_button4_->isChecked()) {
-    settings_.TaskWay = "Min";
+    settings_.TaskWay = TaskWayMode::kMin;
   } else if (radio_button5_->isChecked()) {
-    settings_.TaskWay = "Stop";
+    settings_.TaskWay = TaskWayMode::kStop;
   }
   // An untouched field keeps the stored bytes, also those the field could not show.
   settings_.ProxyName = edit1_->text() == proxy_shown_ ? proxy_original_ : ToSjis(edit1_->text());

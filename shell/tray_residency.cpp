@@ -29,9 +29,9 @@ QIcon KorinboIcon() {
   return icon;
 }
 
-bool HidesToTray(std::string_view task_way, SystemCommand command) {
-  if (task_way == "Min") return command == SystemCommand::kMinimise;
-  if (task_way == "Stop") return command == SystemCommand::kClose;
+bool HidesToTray(TaskWayMode task_way, SystemCommand command) {
+  if (task_way == TaskWayMode::kMin) return command == SystemCommand::kMinimise;
+  if (task_way == TaskWayMode::kStop) return command == SystemCommand::kClose;
   return false;
 }
 
@@ -121,7 +121,7 @@ void TrayResidency::HotKeyEvent(int /*index*/) {
   }
 }
 
-bool TrayResidency::HandleSystemCommand(std::string_view task_way, SystemCommand command) {
+bool TrayResidency::HandleSystemCommand(TaskWayMode task_way, SystemCommand command) {
   if (!HidesToTray(task_way, command)) return false;
   HideToTray();
   return true;

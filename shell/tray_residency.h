@@ -3,13 +3,14 @@
 // say where the window is. The window itself is reached through callbacks.
 #include <functional>
 #include <memory>
-#include <string_view>
 
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#include "korinbo/settings.h"
 
 class QAction;
 class QMenu;
@@ -22,9 +23,9 @@ QIcon KorinboIcon();
 // The title-bar commands that TaskWay may turn into hiding to the tray.
 enum class SystemCommand { kMinimise, kClose, kOther };
 
-// True when the command hides the window to the tray: minimise with "Min", close with "Stop"
-// (exact and case-sensitive); otherwise the command takes its default handling.
-bool HidesToTray(std::string_view task_way, SystemCommand command);
+// True when the command hides the window to the tray: minimise with "Min", close with "Stop";
+// otherwise the command takes its default handling.
+bool HidesToTray(TaskWayMode task_way, SystemCommand command);
 
 class TrayResidency : public QObject {
   Q_OBJECT
@@ -58,7 +59,7 @@ class TrayResidency : public QObject {
   void HotKeyEvent(int index);
   // A title-bar command under the TaskWay given: true when it was handled here by hiding to the
   // tray, false when the window should take its default handling.
-  bool HandleSystemCommand(std::string_view task_way, SystemCommand command);
+  bool HandleSystemCommand(TaskWayMode task_way, SystemCommand command);
 
   // The icon's tooltip: "Korinbo（新着 N件）" while the background check counts N > 0 new
   // headlines, else "Korinbo".

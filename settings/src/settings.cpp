@@ -61,9 +61,9 @@ LoadedSettings LoadSettings(const std::filesystem::path& file, const WorkArea& w
   s.LastNews = profile.ReadString("Form", "LastNews", s.LastNews);
   s.FontName = profile.ReadString("Form", "FontName", s.FontName);
   s.ProxyName = profile.ReadString("Form", "ProxyName", s.ProxyName);
-  s.UseProxy = profile.ReadString("Form", "UseProxy", s.UseProxy);
-  s.AlwaysTop = profile.ReadString("Form", "AlwaysTop", s.AlwaysTop);
-  s.TaskWay = profile.ReadString("Form", "TaskWay", s.TaskWay);
+  s.UseProxy = Keyword<ProxyMode>(profile.ReadString("Form", "UseProxy", s.UseProxy.text()));
+  s.AlwaysTop = Keyword<AlwaysTopMode>(profile.ReadString("Form", "AlwaysTop", s.AlwaysTop.text()));
+  s.TaskWay = Keyword<TaskWayMode>(profile.ReadString("Form", "TaskWay", s.TaskWay.text()));
   s.Shortcut = ParseShortCut(profile.ReadString("Form", "Shortcut", ""));
   s.AutoCheck = profile.ReadString("Form", "AutoCheck", s.AutoCheck);
 
@@ -117,8 +117,8 @@ void SaveSettings(const std::filesystem::path& file, const Settings& settings,
   profile.WriteString("Form", "LastNews", settings.LastNews);
   profile.WriteString("Form", "FontName", settings.FontName);
   profile.WriteString("Form", "ProxyName", settings.ProxyName);
-  profile.WriteString("Form", "UseProxy", settings.UseProxy);
-  profile.WriteString("Form", "TaskWay", settings.TaskWay);
+  profile.WriteString("Form", "UseProxy", settings.UseProxy.text());
+  profile.WriteString("Form", "TaskWay", settings.TaskWay.text());
   profile.WriteString("Form", "Shortcut", FormatShortCut(settings.Shortcut));
   profile.WriteString("File", "ExecName", settings.ExecName);
   profile.WriteString("Form", "AutoCheck", settings.AutoCheck);

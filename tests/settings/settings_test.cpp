@@ -31,7 +31,7 @@ class SettingsFileTest : public ::testing::Test {
     const Settings& s = loaded.settings;
     const WindowGeometry& g = loaded.geometry;
     std::vector<std::string> fields{s.ExecName, s.LastNews,  s.FontName, s.ProxyName,
-                                    s.UseProxy, s.AlwaysTop, s.TaskWay};
+                                    s.UseProxy.text(), s.AlwaysTop.text(), s.TaskWay.text()};
     for (const int value : {int{s.Shortcut}, s.FontSize, g.Top, g.Left, g.Width, g.Height, g.LvWidth,
                             g.Lv2Col0, g.Lv2Col1, g.Lv2Col2}) {
       fields.push_back(std::to_string(value));
@@ -66,8 +66,8 @@ TEST_F(SettingsFileTest, SavedValuesLoadBack) {
   s.LastNews = Sjis("国内_朝日野新聞.txt");
   s.FontName = Sjis("ＩＰＡゴシック");
   s.ProxyName = "proxy.example:8080";
-  s.UseProxy = "PROXY";
-  s.TaskWay = "Stop";
+  s.UseProxy = ProxyMode::kProxy;
+  s.TaskWay = TaskWayMode::kStop;
   s.Shortcut = 41083;
   s.FontSize = -3;
   SaveSettings(file_, s, WindowGeometry{-20, 5000, 1, 2, 3, 4, 5, 6});
@@ -89,11 +89,26 @@ TEST_F(SettingsFileTest, SavingMakesTheMissingFolders) {
 TEST_F(SettingsFileTest, AlwaysTopIsReadButNeverWritten) {
   Write(file_, "[Form]\r\nAlwaysTop=True\r\n");
   LoadedSettings loaded = LoadSettings(file_, work_area_);
-  EXPECT_EQ(loaded.settings.AlwaysTop, "True");
-  loaded.settings.AlwaysTop = "False";  // the user switched topmost off
+  EXPECT_EQ(loaded.settings.AlwaysTop.text(), "True");
+  loaded.settings.AlwaysTop = AlwaysTopMode::kFalse;  // the user switched topmost off
   SaveSettings(file_, loaded.settings, loaded.geometry);
   EXPECT_TRUE(Read(file_).starts_with("[Form]\r\nAlwaysTop=True\r\nTop=40\r\n"));
-  EXPECT_EQ(LoadSettings(file_, work_area_).settings.AlwaysTop, "True");
+  EXPECT_EQ(LoadSettings(file_, work_area_).settings.AlwaysTop.text(), "True");
+}
+
+// A mode's text is compared exactly; any other text means none of the modes and is written back
+// as it was read.
+TEST_F(SettingsFileTest, ModeTextsOtherThanTheKeywordsAreKeptAsRead) {
+  Write(file_, "[Form]\r\nUseProxy=proxy\r\nAlwaysTop=yes\r\nTaskWay=stop\r\n");
+  const LoadedSettings loaded = LoadSettings(file_, work_area_);
+  EXPECT_EQ(loaded.settings.UseProxy, ProxyMode::kOther);
+  EXPECT_EQ(loaded.settings.AlwaysTop, AlwaysTopMode::kOther);
+  EXPECT_EQ(loaded.settings.TaskWay, TaskWayMode::kOther);
+  SaveSettings(file_, loaded.settings, loaded.geometry);
+  const std::string saved = Read(file_);
+  for (const char* line : {"UseProxy=proxy\r\n", "AlwaysTop=yes\r\n", "TaskWay=stop\r\n"}) {
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+  }
 }
 
 TEST_F(SettingsFileTest, HandWrittenWindowsFileLoadsAndKeepsItsOtherLines) {
@@ -174,7 +189,7 @@ TEST_F(SettingsFileTest, BrokenFileGivesDefaultsAndKeepsItsBytes) {
 
 TEST_F(SettingsFileTest, UnreadableFileLoadsAsDefaults) {
   std::filesystem::create_directory(file_);
-  EXPECT_EQ(LoadSettings(file_, work_area_).settings.UseProxy, "DIRECT");
+  EXPECT_EQ(LoadSettings(file_, work_area_).settings.UseProxy.text(), "DIRECT");
 }
 
 TEST_F(SettingsFileTest, UnwritableFileRaisesTheErrorAndStaysAsItWas) {

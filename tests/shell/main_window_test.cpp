@@ -85,12 +85,19 @@ class MainWindowTest : public QObject {
     QCoreApplication::instance()->notify(&window, &close);  // sendEvent would clear the flag
     if (close.isAccepted()) window.hide();
   }
+  // Rows as the fetch makes them, listed as at the fetch's next chance.
   static int Row(MainWindow& window, std::string_view caption_utf8, std::string_view link) {
-    const int row = window.AppendRow(Sjis(caption_utf8));
-    window.SetRemark(row, Sjis("備考"));
-    window.SetLink(row, link);
-    window.SetIcon(row, kIconNew);
+    FetchWindowAdapter& rows = window.fetch_window();
+    const int row = rows.AppendRow(Sjis(caption_utf8));
+    rows.SetRemark(row, Sjis("備考"));
+    rows.SetLink(row, link);
+    rows.SetIcon(row, kIconNew);
+    rows.ShowProgress();
     return row;
+  }
+  static void SelectRow(MainWindow& window, int row) {
+    window.fetch_window().SelectRow(row);
+    window.fetch_window().ShowProgress();
   }
 
  private slots:
@@ -112,9 +119,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->site_tree()->font().pointSize(), 10);
     QCOMPARE(window->headline_list()->font().pointSize(), 10);
     QCOMPARE(window->font().pixelSize(), 12);
-    QCOMPARE(window->settings().UseProxy, std::string("DIRECT"));
+    QCOMPARE(window->settings().UseProxy.text(), std::string("DIRECT"));
     QCOMPARE(window->settings().ProxyName, std::string("False"));
-    QCOMPARE(window->settings().TaskWay, std::string("Min"));
+    QCOMPARE(window->settings().TaskWay.text(), std::string("Min"));
     QCOMPARE(window->settings().Shortcut, TShortCut{0});
     QVERIFY(window->site_tree()->hasFocus() || QApplication::focusWidget() == nullptr);
     QCOMPARE(window->focusWidget(), static_cast<QWidget*>(window->site_tree()));
@@ -239,7 +246,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->status_text(), U("最前面ON"));
     QVERIFY(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(topmost->isChecked());
-    QCOMPARE(window->settings().AlwaysTop, std::string("True"));
+    QCOMPARE(window->settings().AlwaysTop.text(), std::string("True"));
     QVERIFY(window->isVisible());
     QCOMPARE(window->site_tree()->topLevelItemCount(), 2);
 
@@ -249,7 +256,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->status_text(), U("最前面OFF"));
     QVERIFY(!window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(!topmost->isChecked());
-    QCOMPARE(window->settings().AlwaysTop, std::string("False"));
+    QCOMPARE(window->settings().AlwaysTop.text(), std::string("False"));
     QVERIFY(window->isVisible());
     QCOMPARE(window->site_tree()->topLevelItemCount(), 2);
   }
@@ -439,19 +446,19 @@ class MainWindowTest : public QObject {
   void SelectingARowShowsItsRemark() {
     auto window = Show();
     QTreeWidget* list = window->headline_list();
-    const int first = window->AppendRow(Sjis("一"));
-    window->SetRemark(first, Sjis("最初"));
-    const int second = window->AppendRow(Sjis("二"));
-    window->SetRemark(second, Sjis("二番目"));
-    window->SetIcon(second, kIconUnread);
-    window->SelectRow(second);
+    const int first = window->fetch_window().AppendRow(Sjis("一"));
+    window->fetch_window().SetRemark(first, Sjis("最初"));
+    const int second = window->fetch_window().AppendRow(Sjis("二"));
+    window->fetch_window().SetRemark(second, Sjis("二番目"));
+    window->fetch_window().SetIcon(second, kIconUnread);
+    SelectRow(*window, second);
     QCOMPARE(window->status_text(), U("二番目"));
     QCOMPARE(window->RowIcon(second), 1);
     QCOMPARE(list->topLevelItem(second)->toolTip(1), U("二番目"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->topLevelItem(first)).center());
     QCOMPARE(window->status_text(), U("最初"));
-    window->SetIcon(first, 7);  // no such image: ignored
+    window->fetch_window().SetIcon(first, 7);  // no such image: ignored
     QCOMPARE(window->RowIcon(first), -1);
   }
 
@@ -471,7 +478,7 @@ class MainWindowTest : public QObject {
     auto window = Show();
     const std::string link = "http://news.example/a b\"c'd;touch pwned;$(touch pwned2)`touch pwned3`";
     const int row = Row(*window, "見出し", link);
-    window->SelectRow(row);
+    SelectRow(*window, row);
     window->OpenSelectedHeadline();
     QCOMPARE(window->RowIcon(row), 2);
     QCOMPARE(File(dir_->path() / "visitdata.txt"), link + "\r\n");
@@ -507,7 +514,7 @@ class MainWindowTest : public QObject {
     const QString folder = PathToQString(dir_->path());
     window->settings().ExecName = ToSjis(exec_name.replace(U("%D"), folder));
     const std::string link = "http://news.example/a b;$HOME";
-    window->SelectRow(Row(*window, "見出し", link));
+    SelectRow(*window, Row(*window, "見出し", link));
     window->OpenSelectedHeadline();
     const auto args = dir_->path() / PathFromQString(program + U(".args"));
     QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(args), 10000);
@@ -520,7 +527,7 @@ class MainWindowTest : public QObject {
   void OpeningTwiceLeavesOneLineInTheVisitLog() {
     auto window = Show();
     const int row = Row(*window, "見出し", "http://news.example/1.html");
-    window->SelectRow(row);
+    SelectRow(*window, row);
     window->OpenSelectedHeadline();
     window->OpenSelectedHeadline();
     QCOMPARE(File(dir_->path() / "visitdata.txt"), std::string("http://news.example/1.html\r\n"));
@@ -533,7 +540,7 @@ class MainWindowTest : public QObject {
     QTreeWidget* list = window->headline_list();
     Row(*window, "一", "http://news.example/1.html");
     const int second = Row(*window, "二", "http://news.example/2.html");
-    window->SelectRow(second);
+    SelectRow(*window, second);
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Return);
     QCOMPARE(opened_.size(), std::size_t{1});
@@ -558,7 +565,7 @@ class MainWindowTest : public QObject {
     std::filesystem::create_directories(dir_->path() / "visitdata.txt" / "inside");
     auto window = Show();
     const int row = Row(*window, "一", "http://news.example/1.html");
-    window->SelectRow(row);
+    SelectRow(*window, row);
     window->OpenSelectedHeadline();
     QCOMPARE(boxes_.size(), std::size_t{1});
     QCOMPARE(boxes_[0].kind, MainWindow::BoxKind::kError);
@@ -571,7 +578,8 @@ class MainWindowTest : public QObject {
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QTreeWidget* list = window->headline_list();
-    for (int i = 0; i < 300; ++i) window->AppendRow(Sjis("見出し") + std::to_string(i));
+    for (int i = 0; i < 300; ++i) window->fetch_window().AppendRow(Sjis("見出し") + std::to_string(i));
+    window->fetch_window().ShowProgress();
     window->site_tree()->setFocus();
     QVERIFY(window->site_tree()->hasFocus());
 

@@ -77,7 +77,7 @@ class ProgramTest : public QObject {
       use_proxy->click();
       server_field->setText(QString::fromStdString(proxy.HostPort()));
       program->dialog().Button1Click();
-      QCOMPARE(QString::fromStdString(program->window().settings().UseProxy), QStringLiteral("PROXY"));
+      QCOMPARE(QString::fromStdString(program->window().settings().UseProxy.text()), QStringLiteral("PROXY"));
 
       QTreeWidget* tree = program->window().site_tree();
       QTreeWidgetItem* site = nullptr;

@@ -208,8 +208,8 @@ class SettingsDialogTest : public QObject {
   // The Tab key visits the selected button of a radio group, the first one where none is selected,
   // and Backtab the same way back.
   void TabKeyVisitsTheSelectedButtons() {
-    settings_.UseProxy = "PROXY";
-    settings_.TaskWay = "nothing";
+    settings_.UseProxy = Keyword<ProxyMode>("PROXY");
+    settings_.TaskWay = Keyword<TaskWayMode>("nothing");
     auto dialog = Opened();
     dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
@@ -232,7 +232,7 @@ class SettingsDialogTest : public QObject {
   }
 
   void ProxyAtStart() {
-    settings_.UseProxy = "PROXY";
+    settings_.UseProxy = Keyword<ProxyMode>("PROXY");
     auto dialog = Make();
     QVERIFY(dialog->radio_button3()->isChecked());
     QVERIFY(!dialog->radio_button1()->isChecked());
@@ -253,7 +253,7 @@ class SettingsDialogTest : public QObject {
     QFETCH(int, selected);
     // The two looks must differ on this desktop for the test to tell them apart.
     QVERIFY(SettingsDialog::DisabledFieldColour() != SettingsDialog::EnabledFieldColour());
-    settings_.UseProxy = use_proxy.toStdString();
+    settings_.UseProxy = Keyword<ProxyMode>(use_proxy.toStdString());
     auto dialog = Make();
     QCOMPARE(dialog->radio_button1()->isChecked(), selected == 1);
     QCOMPARE(dialog->radio_button2()->isChecked(), selected == 2);
@@ -318,8 +318,8 @@ class SettingsDialogTest : public QObject {
 
   // Values other than the exact ones select nothing, and OK leaves them as they are.
   void UnknownValuesSelectNothingAndStay() {
-    settings_.UseProxy = "proxy";
-    settings_.TaskWay = "min";
+    settings_.UseProxy = Keyword<ProxyMode>("proxy");
+    settings_.TaskWay = Keyword<TaskWayMode>("min");
     auto dialog = Opened();
     for (QRadioButton* button : {dialog->radio_button1(), dialog->radio_button2(), dialog->radio_button3(),
                                  dialog->radio_button4(), dialog->radio_button5()}) {
@@ -327,8 +327,8 @@ class SettingsDialogTest : public QObject {
     }
     QVERIFY(!dialog->edit1()->isEnabled());
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
-    QCOMPARE(settings_.UseProxy, std::string("proxy"));
-    QCOMPARE(settings_.TaskWay, std::string("min"));
+    QCOMPARE(settings_.UseProxy.text(), std::string("proxy"));
+    QCOMPARE(settings_.TaskWay.text(), std::string("min"));
   }
 
   void TaskWayAtStartAndOk_data() {
@@ -345,14 +345,14 @@ class SettingsDialogTest : public QObject {
     QFETCH(int, selected);
     QFETCH(int, click);
     QFETCH(QString, stored);
-    settings_.TaskWay = task_way.toStdString();
+    settings_.TaskWay = Keyword<TaskWayMode>(task_way.toStdString());
     auto dialog = Opened();
     QCOMPARE(dialog->radio_button4()->isChecked(), selected == 4);
     QCOMPARE(dialog->radio_button5()->isChecked(), selected == 5);
     if (click == 4) QTest::mouseClick(dialog->radio_button4(), Qt::LeftButton);
     if (click == 5) QTest::mouseClick(dialog->radio_button5(), Qt::LeftButton);
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
-    QCOMPARE(QString::fromStdString(settings_.TaskWay), stored);
+    QCOMPARE(QString::fromStdString(settings_.TaskWay.text()), stored);
   }
 
   void OkStoresTheProxyMode_data() {
@@ -365,17 +365,17 @@ class SettingsDialogTest : public QObject {
   void OkStoresTheProxyMode() {
     QFETCH(int, click);
     QFETCH(QString, stored);
-    settings_.UseProxy = "nothing yet";
+    settings_.UseProxy = Keyword<ProxyMode>("nothing yet");
     auto dialog = Opened();
     QRadioButton* buttons[] = {dialog->radio_button1(), dialog->radio_button2(), dialog->radio_button3()};
     QTest::mouseClick(buttons[click - 1], Qt::LeftButton);
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
-    QCOMPARE(QString::fromStdString(settings_.UseProxy), stored);
+    QCOMPARE(QString::fromStdString(settings_.UseProxy.text()), stored);
   }
 
   // The field's text is stored in every mode, also while the field is disabled.
   void OkWithDirectStoresTheFieldsText() {
-    settings_.UseProxy = "PROXY";
+    settings_.UseProxy = Keyword<ProxyMode>("PROXY");
     settings_.ProxyName = "old.example:80";
     auto dialog = Opened();
     dialog->edit1()->selectAll();
@@ -383,7 +383,7 @@ class SettingsDialogTest : public QObject {
     QTest::mouseClick(dialog->radio_button1(), Qt::LeftButton);
     QVERIFY(!dialog->edit1()->isEnabled());
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
-    QCOMPARE(settings_.UseProxy, std::string("DIRECT"));
+    QCOMPARE(settings_.UseProxy.text(), std::string("DIRECT"));
     QCOMPARE(settings_.ProxyName, Sjis("新しい.example:3128"));
   }
 
@@ -421,13 +421,13 @@ class SettingsDialogTest : public QObject {
   }
   void DefaultProxyNameShowsNoServer() {
     QFETCH(QByteArray, use_proxy);
-    settings_.UseProxy = use_proxy.toStdString();
+    settings_.UseProxy = Keyword<ProxyMode>(use_proxy.toStdString());
     settings_.ProxyName = "False";
     auto dialog = Opened();
     QCOMPARE(dialog->edit1()->text(), QString());
     QTest::mouseClick(dialog->radio_button3(), Qt::LeftButton);
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
-    QCOMPARE(settings_.UseProxy, std::string("PROXY"));
+    QCOMPARE(settings_.UseProxy.text(), std::string("PROXY"));
     QCOMPARE(settings_.ProxyName, std::string());
 
     dialog->N10Click();
@@ -469,22 +469,22 @@ class SettingsDialogTest : public QObject {
   // Only the hotkey field is loaded at each opening; the buttons keep what they showed, also a
   // choice abandoned with Cancel, which a later OK stores.
   void CancelKeepsTheChangedButtonForTheNextOpening() {
-    settings_.UseProxy = "DIRECT";
+    settings_.UseProxy = Keyword<ProxyMode>("DIRECT");
     settings_.Shortcut = 49217;
     auto dialog = Opened();
     QTest::mouseClick(dialog->radio_button3(), Qt::LeftButton);
     QTest::keyClick(dialog->hot_key1(), Qt::Key_Q, Qt::ControlModifier);
     QTest::mouseClick(dialog->button2(), Qt::LeftButton);
-    QCOMPARE(settings_.UseProxy, std::string("DIRECT"));
+    QCOMPARE(settings_.UseProxy.text(), std::string("DIRECT"));
     QCOMPARE(int{settings_.Shortcut}, 49217);
 
-    settings_.UseProxy = "PRECONFIG";
+    settings_.UseProxy = Keyword<ProxyMode>("PRECONFIG");
     dialog->N10Click();
     QVERIFY(dialog->radio_button3()->isChecked());
     QVERIFY(dialog->edit1()->isEnabled());
     QCOMPARE(dialog->hot_key1()->text(), QStringLiteral("Ctrl+Alt+A"));
     QTest::mouseClick(dialog->button1(), Qt::LeftButton);
-    QCOMPARE(settings_.UseProxy, std::string("PROXY"));
+    QCOMPARE(settings_.UseProxy.text(), std::string("PROXY"));
   }
 
   // The background check's controls come from the settings at creation, the minutes only while
@@ -537,7 +537,7 @@ class SettingsDialogTest : public QObject {
   void EveryWayOutShowsTheMainWindow() {
     QFETCH(QString, way);
     QFETCH(bool, stores);
-    settings_.TaskWay = "Min";
+    settings_.TaskWay = Keyword<TaskWayMode>("Min");
     auto dialog = Opened();
     dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
@@ -565,7 +565,7 @@ class SettingsDialogTest : public QObject {
     QVERIFY(!dialog->isVisible());
     QCOMPARE(showings_, 1);
     QCOMPARE(hidings_, 1);
-    QCOMPARE(settings_.TaskWay, std::string(stores ? "Stop" : "Min"));
+    QCOMPARE(settings_.TaskWay.text(), std::string(stores ? "Stop" : "Min"));
     QCOMPARE(int{settings_.Shortcut}, 0);
   }
 

@@ -143,8 +143,8 @@ class SiteTreeWindowTest : public QObject {
         broken = window->site_tree()->topLevelItem(i);
     }
     QVERIFY2(broken != nullptr, "the root of the undisplayable category lost its bytes");
-    QCOMPARE(window->NodeText(broken->child(0)), std::string("x"));
-    QCOMPARE(window->ParentText(broken->child(0)), std::string("\x82"));
+    QCOMPARE(window->fetch_window().NodeText(TreeNode::Of(broken->child(0))), std::string("x"));
+    QCOMPARE(window->fetch_window().ParentText(TreeNode::Of(broken->child(0))), std::string("\x82"));
   }
 
   void LastNewsSelectsItsSiteAndExpandsTheCategory() {
@@ -159,7 +159,7 @@ class SiteTreeWindowTest : public QObject {
     QCOMPARE(selected, Find(window->site_tree(), U("国内/読売")));
     QVERIFY(Find(window->site_tree(), U("国内"))->isExpanded());
     QVERIFY(!Find(window->site_tree(), U("経済"))->isExpanded());
-    QCOMPARE(window->SelectedNode(), static_cast<FetchWindow::Node>(selected));
+    QCOMPARE(window->fetch_window().SelectedNode().As<QTreeWidgetItem>(), selected);
   }
 
   void LastNewsWithoutItsFileSelectsNothing() {
@@ -388,7 +388,7 @@ class SiteTreeWindowTest : public QObject {
     window->Reload();
     QCOMPARE(open_roots(), expected);
     QVERIFY(tree->selectedItems().isEmpty());
-    QCOMPARE(window->SelectedNode(), static_cast<FetchWindow::Node>(nullptr));
+    QCOMPARE(window->fetch_window().SelectedNode().As<QTreeWidgetItem>(), static_cast<QTreeWidgetItem*>(nullptr));
   }
 
   // Two nodes "b": the site under the category "a", and the child the site "a" gained.

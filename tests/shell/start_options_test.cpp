@@ -254,9 +254,10 @@ class StartOptionsTest : public QObject {
     QCOMPARE(list->topLevelItemCount(), 0);
     QVERIFY(guide->text().contains(QString::fromStdString((dir.path() / "newsurl").string())));
 
-    program.window().AppendRow("row");
+    program.window().fetch_window().AppendRow("row");
+    program.window().fetch_window().ShowProgress();
     QTRY_VERIFY(!guide->isVisible());
-    program.window().ClearList();
+    program.window().fetch_window().ClearList();
     QTRY_VERIFY(guide->isVisible());
 
     dir.Write("newsurl/c_s.txt", "url=http://127.0.0.1/\r\n");

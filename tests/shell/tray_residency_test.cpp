@@ -147,7 +147,8 @@ class TrayResidencyTest : public QObject {
     QFETCH(int, command);
     QFETCH(bool, hides);
     const QByteArray bytes = task_way.toLatin1();
-    QCOMPARE(HidesToTray(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+    QCOMPARE(HidesToTray(Keyword<TaskWayMode>(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+                             .mode(),
                          SystemCommand(command)),
              hides);
   }
@@ -203,7 +204,7 @@ class TrayResidencyTest : public QObject {
     if (QSystemTrayIcon::isSystemTrayAvailable()) QSKIP("a tray host is already on this display");
     Window window;
     QVERIFY(window.Shown());
-    QVERIFY(window.tray.HandleSystemCommand("Min", SystemCommand::kMinimise));
+    QVERIFY(window.tray.HandleSystemCommand(TaskWayMode::kMin, SystemCommand::kMinimise));
     QVERIFY(window.widget.isMinimized());
     QVERIFY(window.widget.isVisible());
     QVERIFY(window.tray.HiddenInTray());
@@ -352,7 +353,8 @@ class TrayResidencyTest : public QObject {
     Window window;
     QVERIFY(window.Shown());
     const QByteArray bytes = task_way.toLatin1();
-    QCOMPARE(window.tray.HandleSystemCommand(bytes.toStdString(), SystemCommand(command)), hides);
+    QCOMPARE(window.tray.HandleSystemCommand(Keyword<TaskWayMode>(bytes.toStdString()).mode(), SystemCommand(command)),
+             hides);
     QCOMPARE(window.widget.isVisible(), !hides);
     QCOMPARE(window.tray.TrayIconShown(), hides);
     QCOMPARE(window.tray.HiddenInTray(), hides);

@@ -198,7 +198,7 @@ class WindowFetchTest : public QObject {
     QCOMPARE(Captions(*window).value(0), U("【毎日】"));
     QCOMPARE(Captions(*window).value(3), U("【読売】"));
     QCOMPARE(window->windowTitle(), U("全取得完了（5個）"));
-    QCOMPARE(window->headline_fetch().fetch_mode(), std::string("single"));
+    QCOMPARE(window->headline_fetch().fetch_mode(), FetchMode::kSingle);
     // The links of the earlier fetch of 読売 are known by now.
     QCOMPARE(Icons(*window), (QList<int>{2, 0, 0, 2, 1, 1, 1}));
   }
@@ -359,6 +359,34 @@ class WindowFetchTest : public QObject {
     window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内"), U("毎日")));
     window->FetchSelectedSiteCommand();
     QCOMPARE(window->status_text(), U("元ページ"));
+  }
+
+  // The event loop is served between sites, so that the list grows site by site, and Esc is seen
+  // once the pages have arrived and no download is awaited any more.
+  void TheListGrowsSiteBySiteAndEscIsSeenAfterThePagesArrived() {
+    server_->Route("/a.html", Response::Text(Page(2)));
+    for (const char* site : {"毎日", "読売", "朝日"}) Site("国内", site, server_->Url("/a.html"));
+    auto window = Show();
+    window->fetch_window().SetServeInterval(std::chrono::milliseconds(0));
+    window->site_tree()->setCurrentItem(Find(window->site_tree(), U("国内"), QString()));
+    QList<int> counts;  // the list's row counts as the timer saw them
+    bool escaped = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, window.get(), [&] {
+      const int rows = window->headline_list()->topLevelItemCount();
+      if (counts.isEmpty() || counts.back() != rows) counts << rows;
+      if (rows == 6 && !escaped) {
+        escaped = true;
+        QTest::keyClick(window->site_tree(), Qt::Key_Escape);
+      }
+    });
+    watch.start(0);
+    window->FetchCategoryCommand();
+    watch.stop();
+    // A header row and two headlines for each site.
+    QVERIFY2(counts.contains(3) && counts.contains(6), qPrintable(QString::number(counts.size())));
+    QVERIFY(escaped);
+    QVERIFY2(window->status_text().startsWith(U("中断しました")), qPrintable(window->status_text()));
   }
 
   void ARebuildAskedForDuringAFetchWaitsForItsEnd() {

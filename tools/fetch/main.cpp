@@ -193,8 +193,8 @@ int RunFetch(const Options& options, const Output& out) {
               << "\n" << kUsage;
     return kExitUsage;
   }
-  InMemoryWindow window(std::filesystem::absolute(options.dir), options.proxy_mode, options.proxy,
-                   [&out](std::string_view text) { out.Message(text); });
+  InMemoryWindow window(std::filesystem::absolute(options.dir), Keyword<ProxyMode>(options.proxy_mode).mode(),
+                        options.proxy, [&out](std::string_view text) { out.Message(text); });
   // The window, or another fetch, may be writing the same history files.
   const std::optional<DirectoryLock> lock = TakeStartDirectory(window.StartDirectory());
   if (!lock) return kExitEndedEarly;
@@ -254,7 +254,7 @@ int RunCheck(const Options& options, const Output& out) {
   std::vector<std::string> file_names;
   for (const auto& site : root->children) file_names.push_back(SiteFileNameOf(root->text, site->text));
   DownloadOptions download;
-  download.use_proxy = options.proxy_mode;
+  download.use_proxy = Keyword<ProxyMode>(options.proxy_mode).mode();
   download.proxy_name = options.proxy;
   Downloader downloader;
   const std::vector<SiteCheck> checks = CheckSites(start_dir, file_names, download, downloader);

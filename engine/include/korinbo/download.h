@@ -1,6 +1,7 @@
 #pragma once
 // Page downloads over HTTP(S). Several transfers may run at once; the caller waits for one of them
-// at a time and keeps its window alive through a callback while it waits.
+// at a time and keeps its window alive through a callback while it waits. Transfers to one host
+// start in the order they were started in, as many at a time as the per-host limit allows.
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -10,12 +11,13 @@
 #include <utility>
 
 #include "korinbo/download_end.h"
+#include "korinbo/proxy_mode.h"
 
 namespace korinbo {
 
 struct DownloadOptions {
-  std::string use_proxy = "DIRECT";  // "DIRECT", "PRECONFIG", "PROXY"; anything else: no request
-  std::string proxy_name;            // server:port, used in "PROXY" mode
+  ProxyMode use_proxy = ProxyMode::kDirect;  // kOther: no request
+  std::string proxy_name;                    // server:port, used in "PROXY" mode
   // A time-out that is zero or negative counts as its default, so that no transfer runs unbounded.
   std::chrono::milliseconds connect_timeout{15000};
   std::chrono::milliseconds total_timeout{60000};

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "korinbo/download.h"
@@ -19,22 +20,58 @@ struct FetchOutcome;
 
 enum HeadlineIcon : int { kIconNew = 0, kIconUnread = 1, kIconRead = 2 };
 
+// One headline row as the extraction produces it.
+struct HeadlineRow {
+  std::string caption;
+  std::string remark;
+  std::string link;
+  int icon = kIconNew;
+};
+
+// "single": fetches of one site at a time; "category": a category fetch is running.
+enum class FetchMode { kSingle, kCategory };
+
+// A node of a window's site tree as the fetch holds it: the window's own node behind a handle that
+// only gives it back as the type it was made from. The empty handle is no node.
+class TreeNode {
+ public:
+  TreeNode() = default;
+  template <typename Node>
+  static TreeNode Of(Node* node) {
+    TreeNode handle;
+    if (node != nullptr) {
+      handle.node_ = node;
+      handle.type_ = &typeid(Node);
+    }
+    return handle;
+  }
+  // The node, or nullptr for the empty handle and for a node of another type.
+  template <typename Node>
+  Node* As() const {
+    return type_ != nullptr && *type_ == typeid(Node) ? static_cast<Node*>(node_) : nullptr;
+  }
+  explicit operator bool() const { return node_ != nullptr; }
+  bool operator==(const TreeNode& other) const { return node_ == other.node_; }
+
+ private:
+  void* node_ = nullptr;
+  const std::type_info* type_ = nullptr;
+};
+
 // What the main window hands the fetch: its site tree, headline list, title, message box and the
 // settings the fetch reads and writes. All texts are Shift_JIS.
 class FetchWindow {
  public:
-  using Node = const void*;  // a tree node; nullptr is none
-
   virtual ~FetchWindow() = default;
 
   // Site tree.
-  virtual Node SelectedNode() = 0;
-  virtual int NodeLevel(Node node) = 0;  // 0 for a root
-  virtual std::string NodeText(Node node) = 0;
-  virtual std::string ParentText(Node node) = 0;
-  virtual int ChildCount(Node root) = 0;
-  virtual Node ChildAt(Node root, int index) = 0;
-  virtual void SelectNode(Node node) = 0;
+  virtual TreeNode SelectedNode() = 0;
+  virtual int NodeLevel(TreeNode node) = 0;  // 0 for a root
+  virtual std::string NodeText(TreeNode node) = 0;
+  virtual std::string ParentText(TreeNode node) = 0;
+  virtual int ChildCount(TreeNode root) = 0;
+  virtual TreeNode ChildAt(TreeNode root, int index) = 0;
+  virtual void SelectNode(TreeNode node) = 0;
 
   // Headline list.
   virtual void ClearList() = 0;
@@ -43,20 +80,23 @@ class FetchWindow {
   virtual void SetLink(int row, std::string_view link) = 0;
   virtual void SetIcon(int row, int icon) = 0;
   virtual void SelectRow(int row) = 0;
+  // Rows with every field at once, appended in order: one site's headlines.
+  virtual void AppendRows(std::vector<HeadlineRow> rows);
 
   // Title as the progress and result line, and the modal message box with an OK button.
   virtual void SetTitle(std::string_view title) = 0;
   virtual void ShowMessage(std::string_view text) = 0;
 
   // Settings and the start directory.
-  virtual std::string UseProxy() = 0;
+  virtual ProxyMode UseProxy() = 0;
   virtual std::string ProxyName() = 0;
   virtual void SetLastNews(std::string_view file_name) = 0;
   virtual std::filesystem::path StartDirectory() = 0;
 
-  // Called again and again while a download runs, so that the window can paint; true stops the
-  // fetch's running transfers (each then ends as a failed download).
-  virtual bool WhileWaiting() { return false; }
+  // Called again and again while a fetch runs: while a download is awaited and between the steps
+  // of the work, so that the window can paint and see input. True asks the fetch to stop its
+  // downloads (each then ends as a failed download, and the fetch goes on with what arrived).
+  virtual bool WhileFetching() { return false; }
 };
 
 class HeadlineFetch {
@@ -68,6 +108,9 @@ class HeadlineFetch {
   // fetch mode is "single" again by then.
   bool FetchSelectedSite();
   bool FetchCategory();
+
+  // Records an opened link in the visit log: appended unless a line equals it. Throws FileError.
+  void RecordVisit(std::string_view link);
 
   // Time-outs and limits for the downloads (tests shorten them).
   void SetDownloadLimits(std::chrono::milliseconds connect_timeout, std::chrono::milliseconds total_timeout);
@@ -82,12 +125,12 @@ class HeadlineFetch {
   void SetSiteHealth(SiteHealth* health) { health_ = health; }
 
   // Fetch state.
-  const std::string& fetch_mode() const { return fetch_mode_; }
+  FetchMode fetch_mode() const { return fetch_mode_; }
   int headline_counter() const { return headline_counter_; }
 
   // What the downloads of the last fetch brought, so that a fetch the user stopped can say so.
   struct DownloadReport {
-    bool stopped = false;  // WhileWaiting asked for the stop
+    bool stopped = false;  // WhileFetching asked for the stop
     // Sites whose download ended before the stop. A site whose turn came after it counts as not
     // received, also when its download had run to its end by then.
     int sites_received = 0;
@@ -102,14 +145,17 @@ class HeadlineFetch {
   DownloadResult DownloadFor(std::string_view page_url);
   void StartCategoryDownloads();
   void EndCategory();
+  // The window's chance to paint and see input; stops the downloads when the user asks.
+  void LetTheWindowWork();
   void Record(const std::string& file_name, FetchOutcome outcome);
 
   FetchWindow& window_;
   Downloader& downloader_;
   DownloadOptions limits_;
-  std::string fetch_mode_ = "single";
+  VisitLog visit_log_;
+  FetchMode fetch_mode_ = FetchMode::kSingle;
   int headline_counter_ = 0;
-  FetchWindow::Node category_node_ = nullptr;
+  TreeNode category_node_;
   int site_count_ = 0;
   int site_index_ = 0;
   bool concurrent_category_ = true;
@@ -171,14 +217,6 @@ std::string SiteFileBytes(std::string_view old_bytes, const SiteDefinition& site
 // nullopt when the file does not exist; FileError when it cannot be read.
 std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path& file);
 
-// One headline row as the extraction produces it.
-struct HeadlineRow {
-  std::string caption;
-  std::string remark;
-  std::string link;
-  int icon = kIconNew;
-};
-
 // Receives the extraction's rows in order, field by field, so that a pattern error half-way
 // through a headline leaves exactly the fields made before it.
 class HeadlineSink {
@@ -201,7 +239,6 @@ class HeadlineSink {
 // where a link is present when it equals a line. Throws PatternError for an empty or invalid
 // pattern or a runaway match, after the rows before it.
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view address,
-                      HistoryLines& seen_log, const HistoryLines& visit_log,
-                      HeadlineSink& sink);
+                      HistoryLines& seen_log, const IndexedLines& visit_log, HeadlineSink& sink);
 
 }  // namespace korinbo

@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reading and writing, line files, and the boundary between the program's Shift_JIS
 // file names and the file system's UTF-8 names.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,7 +13,8 @@ namespace korinbo {
 // The whole file; nullopt when it does not exist. Throws FileError ("ファイル %s を開けません")
 // when it exists but cannot be read, and for a directory or a device. A FIFO is read until its
 // writer closes it; one without a writer reads as empty.
-std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+// `spare_capacity`: room for this many more bytes, for a text that will grow.
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path, std::size_t spare_capacity = 0);
 
 // Whether a replaced file must survive a power failure: flushed to disk before and after the
 // rename (user data), or only renamed, which already survives a crash or a kill of the program and
@@ -26,6 +28,28 @@ enum class Durability { kFlushed, kRenamed };
 // Throws FileError ("ファイル %s を作成できません") when it cannot, and the old file stays as it was.
 void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                            Durability durability = Durability::kFlushed);
+
+// What tells whether a file has changed since it was read: which file it is, its size and its
+// times. A missing file has a stamp too.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0, inode = 0, size = 0;
+  std::int64_t modified_ns = 0, changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// nullopt when the path cannot be looked at (a folder on the way that may not be read, say).
+std::optional<FileStamp> StampOf(const std::filesystem::path& path);
+
+// Appends one line to a line file and leaves every byte it held as it was: the line and its CR LF
+// go to the file's end in one write, and reach the disk before this returns. A file whose last
+// byte is no line end gets CR LF first, so that the new line never joins the last one. A missing
+// file is created. Gives the file's stamps just before and just after. Throws FileError
+// ("ファイル %s を作成できません") when it cannot.
+struct AppendedStamps {
+  FileStamp before;
+  FileStamp after;
+};
+AppendedStamps AppendLine(const std::filesystem::path& path, std::string_view line);
 
 // A line file's lines: split at CR LF, lone CR and lone LF; a final line break adds no empty line;
 // everything from the first NUL byte on is dropped.

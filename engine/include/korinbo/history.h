@@ -2,9 +2,12 @@
 // The history files in the start directory: the seen log, the visit log and the page dump.
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "korinbo/file_io.h"
@@ -38,6 +41,8 @@ class HistoryLines {
   void Reserve(std::size_t lines, std::size_t bytes);
   // Every line followed by CR LF.
   std::string Joined() const;
+  // Where the lines' text lies: it moves when an append outgrows its room.
+  const char* TextData() const { return text_.data(); }
 
  private:
   template <typename Texts>
@@ -65,6 +70,55 @@ class LineSet {
   bool has_empty_ = false;  // the empty line, which no slot can hold
 };
 
+// A history list with the set of its lines, for many presence tests at once: the visit log. The
+// set is built once and follows appends.
+class IndexedLines {
+ public:
+  IndexedLines() = default;
+  IndexedLines(HistoryLines lines) { Assign(std::move(lines)); }  // implicit: a list as it is read
+  IndexedLines(std::initializer_list<std::string_view> lines) : IndexedLines(HistoryLines(lines)) {}
+  // The set holds views of the lines' text.
+  IndexedLines(const IndexedLines&) = delete;
+  IndexedLines& operator=(const IndexedLines&) = delete;
+
+  // Room kept in the text for appended lines; a text read with this much spare capacity is not
+  // copied.
+  static constexpr std::size_t kSpareBytes = 16 * 1024;
+
+  void Assign(HistoryLines lines);
+  void Append(std::string_view line);
+  const HistoryLines& lines() const { return lines_; }
+  bool Contains(std::string_view line) const { return set_.Contains(line); }
+
+ private:
+  void IndexAll();
+
+  HistoryLines lines_;
+  LineSet set_;
+};
+
+// The visit log kept in memory between uses, read again only when the file has changed since
+// (see FileStamp), so that a long log is read once for many fetches and openings while a change
+// from outside is still seen.
+class VisitLog {
+ public:
+  explicit VisitLog(std::filesystem::path start_dir) : start_dir_(std::move(start_dir)) {}
+
+  // The lines as the file holds them now; a missing file has none. A long log takes a while to
+  // read again: between its steps `between_steps` runs, so that a window can paint. Throws
+  // FileError.
+  const IndexedLines& Lines(const std::function<void()>& between_steps = {});
+  // RecordVisit: unless a line equals the link, it is appended to the file as AppendLine does,
+  // which never touches the lines before it. Throws FileError.
+  void Record(std::string_view link);
+
+ private:
+  std::filesystem::path start_dir_;
+  IndexedLines lines_;
+  std::optional<FileStamp> stamp_;  // of the file lines_ was read from; none: read it again
+  bool cut_ = false;                // the file holds a NUL byte, after which nothing counts
+};
+
 // A missing file is the empty list. Throws FileError when the file cannot be read.
 HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name);
 std::vector<std::string> LoadHistory(const std::filesystem::path& start_dir, std::string_view file_name);
@@ -75,7 +129,7 @@ void SaveHistoryLines(const std::filesystem::path& start_dir, std::string_view f
                       Durability durability = Durability::kFlushed);
 // True when one of the lines equals the link byte for byte.
 bool HistoryContains(const std::vector<std::string>& lines, std::string_view link);
-// Appends the link to the visit log unless it is present, and writes the log back either way.
+// Appends the link to the visit log unless a line equals it (VisitLog::Record).
 void RecordVisit(const std::filesystem::path& start_dir, std::string_view link);
 
 }  // namespace korinbo

@@ -13,8 +13,8 @@ namespace korinbo {
 
 class InMemoryWindow : public FetchWindow {
  public:
-  InMemoryWindow(std::filesystem::path start_dir, std::string use_proxy, std::string proxy_name,
-            std::function<void(std::string_view)> show_message);
+  InMemoryWindow(std::filesystem::path start_dir, ProxyMode use_proxy, std::string proxy_name,
+                 std::function<void(std::string_view)> show_message);
 
   SiteTree& tree() { return tree_; }
   const std::vector<HeadlineRow>& rows() const { return rows_; }
@@ -23,13 +23,13 @@ class InMemoryWindow : public FetchWindow {
   int selected_row() const { return selected_row_; }
   void Select(SiteTreeNode* node) { selected_ = node; }
 
-  Node SelectedNode() override { return selected_; }
-  int NodeLevel(Node node) override { return AsTreeNode(node)->Level(); }
-  std::string NodeText(Node node) override { return AsTreeNode(node)->text; }
-  std::string ParentText(Node node) override;
-  int ChildCount(Node root) override { return static_cast<int>(AsTreeNode(root)->children.size()); }
-  Node ChildAt(Node root, int index) override;
-  void SelectNode(Node node) override { selected_ = AsTreeNode(node); }
+  TreeNode SelectedNode() override { return TreeNode::Of(selected_); }
+  int NodeLevel(TreeNode node) override { return node.As<SiteTreeNode>()->Level(); }
+  std::string NodeText(TreeNode node) override { return node.As<SiteTreeNode>()->text; }
+  std::string ParentText(TreeNode node) override;
+  int ChildCount(TreeNode root) override { return static_cast<int>(root.As<SiteTreeNode>()->children.size()); }
+  TreeNode ChildAt(TreeNode root, int index) override;
+  void SelectNode(TreeNode node) override { selected_ = node.As<SiteTreeNode>(); }
 
   void ClearList() override {
     rows_.clear();
@@ -40,21 +40,21 @@ class InMemoryWindow : public FetchWindow {
   void SetLink(int row, std::string_view link) override { rows_.at(Index(row)).link = link; }
   void SetIcon(int row, int icon) override { rows_.at(Index(row)).icon = icon; }
   void SelectRow(int row) override { selected_row_ = row; }
+  void AppendRows(std::vector<HeadlineRow> rows) override;
 
   void SetTitle(std::string_view title) override { title_ = title; }
   void ShowMessage(std::string_view text) override { show_message_(text); }
 
-  std::string UseProxy() override { return use_proxy_; }
+  ProxyMode UseProxy() override { return use_proxy_; }
   std::string ProxyName() override { return proxy_name_; }
   void SetLastNews(std::string_view file_name) override { last_news_ = file_name; }
   std::filesystem::path StartDirectory() override { return start_dir_; }
 
  private:
-  static SiteTreeNode* AsTreeNode(Node node) { return const_cast<SiteTreeNode*>(static_cast<const SiteTreeNode*>(node)); }
   static std::size_t Index(int row) { return static_cast<std::size_t>(row); }
 
   std::filesystem::path start_dir_;
-  std::string use_proxy_;
+  ProxyMode use_proxy_;
   std::string proxy_name_;
   std::function<void(std::string_view)> show_message_;
   SiteTree tree_;

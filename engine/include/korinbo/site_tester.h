@@ -44,7 +44,7 @@ class SiteTester {
   std::string body_;
   std::string address_;
   HistoryLines seen_log_;
-  HistoryLines visit_log_;
+  IndexedLines visit_log_;  // its set built once for every run
   // The last converted page, kept while the encode value stays.
   std::string encode_;
   std::shared_ptr<const std::string> page_;

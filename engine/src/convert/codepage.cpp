@@ -1,5 +1,5 @@
-// The code page layer over glibc's iconv. UTF-16 to CP932 goes through a table that iconv fills
-// once, so that converting a page costs one lookup per character.
+// The code page layer over glibc's iconv. UTF-16 to CP932 and CP932 to UTF-16 go through tables
+// that iconv fills once, so that converting a text costs one lookup per character.
 #include "korinbo/codepage.h"
 
 #include <iconv.h>
@@ -125,64 +125,119 @@ std::unique_ptr<Cp932Table> BuildTable() {
   return table;
 }
 
-// CP932 to UTF-16, character by character: for every pair of a lead and a trail byte, and for every
-// single byte, its unit, or 0 where iconv finds no character (a NUL byte is looked at apart).
+// CP932 bytes to UTF-16: what iconv makes of each byte alone and of each pair after a lead byte.
+// U+FFFF, which no CP932 byte means, marks a lead byte in `single`, and U+0000, which no pair
+// means, a pair without a character.
 struct Cp932Decoding {
+  static constexpr char16_t kLead = 0xFFFF;
+  std::array<char16_t, 0x100> single{};
   std::array<char16_t, 0x10000> pairs{};
-  std::array<char16_t, 0x100> singles{};
+  bool ok = false;
 };
 
-std::unique_ptr<Cp932Decoding> BuildDecoding() {
+// The UTF-16LE unit of two output bytes.
+char16_t UnitAt(const std::string& utf16, std::size_t at) {
+  return static_cast<char16_t>(static_cast<unsigned char>(utf16[at]) | static_cast<unsigned char>(utf16[at + 1]) << 8);
+}
+
+Cp932Decoding BuildDecoding() {
+  Cp932Decoding decoding;
   Iconv converter("UTF-16LE", "CP932");
-  if (!converter.ok()) return nullptr;
-  auto decoding = std::make_unique<Cp932Decoding>();
-  auto unit_of = [&](std::string_view bytes) -> char16_t {
-    std::string out;
-    if (!converter.Convert(bytes, out) || out.size() != 2) return 0;
-    const auto low = static_cast<unsigned char>(out[0]);
-    const auto high = static_cast<unsigned char>(out[1]);
-    return static_cast<char16_t>(high << 8 | low);
-  };
-  for (int byte = 1; byte < 0x100; ++byte) {
-    const char single = static_cast<char>(byte);
-    decoding->singles[static_cast<std::size_t>(byte)] = unit_of(std::string_view(&single, 1));
-    if (decoding->singles[static_cast<std::size_t>(byte)] != 0) continue;
-    for (int trail = 0x40; trail <= 0xFC; ++trail) {
-      const char pair[2] = {single, static_cast<char>(trail)};
-      decoding->pairs[static_cast<std::size_t>(byte << 8 | trail)] = unit_of(std::string_view(pair, 2));
+  if (!converter.ok()) return decoding;
+  std::string out;
+  for (unsigned lead = 0; lead < 0x100; ++lead) {
+    const char byte = static_cast<char>(lead);
+    std::string_view in(&byte, 1);
+    out.clear();
+    if (converter.Convert(in, out) && out.size() == 2) {
+      decoding.single[lead] = UnitAt(out, 0);
+      continue;
+    }
+    // Every pair after this byte, converted in one go up to each pair without a character.
+    std::string pairs;
+    for (unsigned trail = 0; trail < 0x100; ++trail) {
+      pairs += byte;
+      pairs += static_cast<char>(trail);
+    }
+    bool any = false;
+    std::string_view rest = pairs;
+    for (unsigned trail = 0; trail < 0x100;) {
+      std::string_view left = rest;
+      out.clear();
+      const bool whole = converter.Convert(left, out);
+      const std::size_t converted = (rest.size() - left.size()) / 2;
+      if (out.size() != converted * 2) return decoding;  // not one unit per pair: no table
+      for (std::size_t k = 0; k < converted; ++k) decoding.pairs[lead << 8 | (trail + k)] = UnitAt(out, k * 2);
+      any = any || converted > 0;
+      trail += static_cast<unsigned>(converted);
+      rest.remove_prefix(converted * 2);
+      if (whole) break;
+      ++trail;  // a pair without a character stays 0
+      rest.remove_prefix(2);
+    }
+    // A byte that is neither a character nor a lead byte decodes as U+FFFD, which no byte means.
+    decoding.single[lead] = any ? Cp932Decoding::kLead : char16_t{0xFFFD};
+  }
+  decoding.ok = true;
+  return decoding;
+}
+
+const Cp932Decoding& Decoding() {
+  static const std::unique_ptr<const Cp932Decoding> decoding = std::make_unique<Cp932Decoding>(BuildDecoding());
+  return *decoding;
+}
+
+void AppendUtf8(std::string& out, char16_t unit) {
+  if (unit < 0x80) {
+    out += static_cast<char>(unit);
+  } else if (unit < 0x800) {
+    out += static_cast<char>(0xC0 | unit >> 6);
+    out += static_cast<char>(0x80 | (unit & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | unit >> 12);
+    out += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (unit & 0x3F));
+  }
+}
+
+// Decodes with the table, calling emit(unit, offset of the unit's first byte) for each unit. Without
+// the table every byte but NUL is U+FFFD.
+template <typename Emit>
+void DecodeCp932(std::string_view sjis, Emit&& emit) {
+  const Cp932Decoding& decoding = Decoding();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sjis.data());
+  const std::size_t size = sjis.size();
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!decoding.ok) {
+      emit(bytes[i] == 0 ? char16_t{0} : char16_t{0xFFFD}, i);
+      continue;
+    }
+    const char16_t unit = decoding.single[bytes[i]];
+    if (unit != Cp932Decoding::kLead) {
+      emit(unit, i);
+      continue;
+    }
+    const char16_t pair = i + 1 < size ? decoding.pairs[static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1]] : 0;
+    if (pair != 0) {
+      emit(pair, i);
+      ++i;
+    } else {
+      // A lead byte without its trail: the next byte may start a character.
+      emit(char16_t{0xFFFD}, i);
     }
   }
-  return decoding;
 }
 
 }  // namespace
 
 std::u16string Cp932ToUtf16Lossy(std::string_view sjis, std::vector<std::uint32_t>* unit_starts) {
-  static const std::unique_ptr<Cp932Decoding> decoding = BuildDecoding();
   std::u16string units;
   units.reserve(sjis.size());
   if (unit_starts != nullptr) unit_starts->reserve(unit_starts->size() + sjis.size());
-  std::size_t i = 0;
-  while (i < sjis.size()) {
-    const auto byte = static_cast<unsigned char>(sjis[i]);
-    char16_t unit = byte == 0 ? u'\0' : u'\uFFFD';
-    std::size_t size = 1;
-    if (decoding && byte != 0) {
-      const char16_t pair =
-          i + 1 < sjis.size()
-              ? decoding->pairs[static_cast<std::size_t>(byte << 8 | static_cast<unsigned char>(sjis[i + 1]))]
-              : char16_t{0};
-      if (pair != 0) {
-        unit = pair;
-        size = 2;
-      } else if (decoding->singles[byte] != 0) {
-        unit = decoding->singles[byte];
-      }
-    }
+  DecodeCp932(sjis, [&](char16_t unit, std::size_t at) {
     units += unit;
-    if (unit_starts != nullptr) unit_starts->push_back(static_cast<std::uint32_t>(i));
-    i += size;
-  }
+    if (unit_starts != nullptr) unit_starts->push_back(static_cast<std::uint32_t>(at));
+  });
   return units;
 }
 
@@ -219,16 +274,16 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
 
 bool IsUtf8(std::string_view text) { return ConvertStrictly(text, "UTF-16LE", "UTF-8").has_value(); }
 
+std::size_t Cp932ToUtf16Lossy(std::string_view sjis, char16_t* out) {
+  char16_t* const start = out;
+  DecodeCp932(sjis, [&out](char16_t unit, std::size_t) { *out++ = unit; });
+  return static_cast<std::size_t>(out - start);
+}
+
 std::string Cp932ToUtf8Lossy(std::string_view sjis) {
-  Iconv converter("UTF-8", "CP932");
   std::string out;
-  if (!converter.ok()) return out;
   out.reserve(sjis.size() + sjis.size() / 2);
-  while (!converter.Convert(sjis, out)) {
-    // The byte where decoding stopped is dropped for U+FFFD; the next one may start a character.
-    out += "\xEF\xBF\xBD";
-    sjis.remove_prefix(1);
-  }
+  DecodeCp932(sjis, [&out](char16_t unit, std::size_t) { AppendUtf8(out, unit); });
   return out;
 }
 

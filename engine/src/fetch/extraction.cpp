@@ -156,40 +156,6 @@ class HeadlineMaker {
   std::string link_;     // a link with its references decoded
 };
 
-// The sizes of a fetch's links.
-struct LinkSizes {
-  std::size_t shortest = 0, longest = 0;
-  std::vector<char> is_size;  // by size; empty without links
-};
-
-// The lines of a history list as a set, with room for `more`, but only the lines as long as one of
-// the links: no other line can equal one, and most lines of a long visit log are not. Their sizes
-// are looked at eight at a time, without a branch per line.
-LineSet LinesOfLinkSizes(const HistoryLines& log, const LinkSizes& links, std::size_t more) {
-  LineSet lines;
-  if (links.is_size.empty()) return lines;  // no links
-  const std::vector<std::size_t>& sizes = log.Sizes();
-  const std::size_t span = links.longest - links.shortest;  // wraps below the shortest
-  auto may_be_a_link = [&](std::size_t size) { return size - links.shortest <= span; };
-  std::vector<std::size_t> candidates;
-  constexpr std::size_t kBlock = 8;
-  std::size_t i = 0;
-  for (; i + kBlock <= sizes.size(); i += kBlock) {
-    bool any = false;
-    for (std::size_t k = 0; k < kBlock; ++k) any |= may_be_a_link(sizes[i + k]);
-    if (!any) continue;
-    for (std::size_t k = 0; k < kBlock; ++k) {
-      if (may_be_a_link(sizes[i + k]) && links.is_size[sizes[i + k]] != 0) candidates.push_back(i + k);
-    }
-  }
-  for (; i < sizes.size(); ++i) {
-    if (may_be_a_link(sizes[i]) && links.is_size[sizes[i]] != 0) candidates.push_back(i);
-  }
-  lines.Reserve(candidates.size() + more);
-  for (const std::size_t line : candidates) lines.Insert(log[line]);
-  return lines;
-}
-
 }  // namespace
 
 std::string ResolveLink(std::string_view link, std::string_view address) {
@@ -199,7 +165,7 @@ std::string ResolveLink(std::string_view link, std::string_view address) {
 }
 
 void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::string_view address,
-                      HistoryLines& seen_log, const HistoryLines& visit_log, HeadlineSink& sink) {
+                      HistoryLines& seen_log, const IndexedLines& visit_log, HeadlineSink& sink) {
   // First every headline is made, then classified. A pattern error part-way stops the making; the
   // rows before it still reach the sink, and a headline whose own search failed is counted only.
   const PageAddress page_address(address);
@@ -220,16 +186,11 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
   }
   const std::size_t made = maker ? maker->made().size() : 0;
 
-  LinkSizes link_sizes;
-  for (std::size_t i = 0; i < made; ++i) {
-    const std::size_t size = maker->Link(i).size();
-    if (size >= link_sizes.is_size.size()) link_sizes.is_size.resize(size + 1, 0);
-    link_sizes.is_size[size] = 1;
-    link_sizes.shortest = i == 0 ? size : std::min(link_sizes.shortest, size);
-    link_sizes.longest = std::max(link_sizes.longest, size);
+  LineSet seen;
+  if (made > 0) {
+    seen.Reserve(seen_log.size() + made);
+    for (std::size_t i = 0; i < seen_log.size(); ++i) seen.Insert(seen_log[i]);
   }
-  LineSet seen = LinesOfLinkSizes(seen_log, link_sizes, made);
-  const LineSet visited = LinesOfLinkSizes(visit_log, link_sizes, 0);
   std::vector<int> icons(made, kIconUnread);
   std::vector<std::size_t> new_links;
   std::size_t new_bytes = 0;
@@ -241,7 +202,7 @@ void ExtractHeadlines(std::string_view page, const SiteDefinition& site, std::st
       new_links.push_back(i);
       new_bytes += link.size();
     }
-    if (visited.Contains(link)) icons[i] = kIconRead;
+    if (visit_log.Contains(link)) icons[i] = kIconRead;
   }
   // Only now: the set holds views of the log's lines, which appending may move.
   seen_log.Reserve(new_links.size(), new_bytes);

@@ -95,8 +95,17 @@ std::optional<SiteDefinition> ReadSiteDefinitionFile(const std::filesystem::path
   return ReadSiteDefinition(JoinLines(SplitLines(DecodeSiteFile(*bytes).sjis)));
 }
 
+void FetchWindow::AppendRows(std::vector<HeadlineRow> rows) {
+  for (const HeadlineRow& row : rows) {
+    const int index = AppendRow(row.caption);
+    SetRemark(index, row.remark);
+    SetIcon(index, row.icon);
+    SetLink(index, row.link);
+  }
+}
+
 HeadlineFetch::HeadlineFetch(FetchWindow& window, Downloader& downloader)
-    : window_(window), downloader_(downloader) {}
+    : window_(window), downloader_(downloader), visit_log_(window.StartDirectory()) {}
 
 void HeadlineFetch::SetDownloadLimits(std::chrono::milliseconds connect_timeout,
                                       std::chrono::milliseconds total_timeout) {
@@ -104,8 +113,10 @@ void HeadlineFetch::SetDownloadLimits(std::chrono::milliseconds connect_timeout,
   limits_.total_timeout = total_timeout;
 }
 
+void HeadlineFetch::RecordVisit(std::string_view link) { visit_log_.Record(link); }
+
 bool HeadlineFetch::FetchSelectedSite() {
-  if (fetch_mode_ == "single") download_report_ = {};
+  if (fetch_mode_ == FetchMode::kSingle) download_report_ = {};
   try {
     // A category fetch runs its sites from this loop; each site starts after the previous one ended.
     for (;;) {
@@ -113,7 +124,7 @@ bool HeadlineFetch::FetchSelectedSite() {
         EndCategory();
         return false;
       }
-      if (fetch_mode_ != "category") {
+      if (fetch_mode_ != FetchMode::kCategory) {
         static const std::string kDone = Sjis(" 取得完了（");
         static const std::string kPieces = Sjis("個）");
         window_.SetTitle(window_.NodeText(window_.SelectedNode()) + kDone + std::to_string(headline_counter_) +
@@ -128,6 +139,7 @@ bool HeadlineFetch::FetchSelectedSite() {
         window_.SetTitle(kAllDone + std::to_string(headline_counter_) + kPieces);
         return true;
       }
+      LetTheWindowWork();
       window_.SelectNode(window_.ChildAt(category_node_, site_index_));
     }
   } catch (...) {
@@ -140,9 +152,9 @@ bool HeadlineFetch::FetchCategory() {
   download_report_ = {};
   window_.ClearList();
   headline_counter_ = 0;
-  const FetchWindow::Node root = window_.SelectedNode();
-  if (root == nullptr || window_.NodeLevel(root) != 0 || window_.ChildCount(root) == 0) return false;
-  fetch_mode_ = "category";
+  const TreeNode root = window_.SelectedNode();
+  if (!root || window_.NodeLevel(root) != 0 || window_.ChildCount(root) == 0) return false;
+  fetch_mode_ = FetchMode::kCategory;
   site_count_ = window_.ChildCount(root);
   download_report_.site_count = site_count_;
   site_index_ = 0;
@@ -164,7 +176,7 @@ void HeadlineFetch::StartCategoryDownloads() {
   options.use_proxy = window_.UseProxy();
   options.proxy_name = window_.ProxyName();
   for (int i = 0; i < site_count_; ++i) {
-    const FetchWindow::Node child = window_.ChildAt(category_node_, i);
+    const TreeNode child = window_.ChildAt(category_node_, i);
     std::optional<SiteDefinition> site;
     try {
       site = ReadSiteDefinitionFile(PathInDirectory(site_folder, SiteFileNameOf(root_text, window_.NodeText(child))));
@@ -181,20 +193,27 @@ void HeadlineFetch::Record(const std::string& file_name, FetchOutcome outcome) {
 }
 
 void HeadlineFetch::EndCategory() {
-  fetch_mode_ = "single";
+  fetch_mode_ = FetchMode::kSingle;
   for (auto& pending : pending_) {
     if (pending) (void)downloader_.Wait(pending->id, [] { return true; });
   }
   pending_.clear();
 }
 
+void HeadlineFetch::LetTheWindowWork() {
+  if (window_.WhileFetching() && !download_report_.stopped) {
+    download_report_.stopped = true;
+    downloader_.CancelAll();
+  }
+}
+
 DownloadResult HeadlineFetch::DownloadFor(std::string_view page_url) {
   const WhileWaiting while_waiting = [this] {
-    if (!window_.WhileWaiting()) return false;
+    if (!window_.WhileFetching()) return false;
     download_report_.stopped = true;
     return true;
   };
-  if (fetch_mode_ == "category" && static_cast<std::size_t>(site_index_) < pending_.size()) {
+  if (fetch_mode_ == FetchMode::kCategory && static_cast<std::size_t>(site_index_) < pending_.size()) {
     auto& pending = pending_[static_cast<std::size_t>(site_index_)];
     if (pending) {
       const PendingDownload started = *pending;
@@ -211,8 +230,8 @@ DownloadResult HeadlineFetch::DownloadFor(std::string_view page_url) {
 }
 
 HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
-  const FetchWindow::Node node = window_.SelectedNode();
-  if (node == nullptr || window_.NodeLevel(node) != 1) return SiteOutcome::kEndedEarly;
+  const TreeNode node = window_.SelectedNode();
+  if (!node || window_.NodeLevel(node) != 1) return SiteOutcome::kEndedEarly;
   const std::string node_text = window_.NodeText(node);
   const std::string file_name = SiteFileNameOf(window_.ParentText(node), node_text);
   window_.SetLastNews(file_name);
@@ -230,7 +249,7 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
     window_.ShowMessage(*refused);
     return SiteOutcome::kEndedEarly;
   }
-  if (fetch_mode_ == "single") {
+  if (fetch_mode_ == FetchMode::kSingle) {
     window_.ClearList();
     headline_counter_ = 0;
   }
@@ -256,28 +275,40 @@ HeadlineFetch::SiteOutcome HeadlineFetch::FetchOneSite() {
   SaveHistory(start_dir, kPageDumpName, SplitLines(page), Durability::kRenamed);
 
   HistoryLines seen_log = LoadHistoryLines(start_dir, kSeenLogName);
-  const HistoryLines visit_log = LoadHistoryLines(start_dir, kVisitLogName);
+  // Read once for many fetches, and in steps: a long log would keep the window waiting.
+  const IndexedLines& visit_log = visit_log_.Lines([this] { LetTheWindowWork(); });
+  LetTheWindowWork();
 
-  class WindowSink : public HeadlineSink {
+  // The rows reach the window together, also those made before a pattern error.
+  class RowCollector : public HeadlineSink {
    public:
-    WindowSink(FetchWindow& window, int& counter) : window_(window), counter_(counter) {}
+    explicit RowCollector(int& counter) : counter_(counter) {}
     void BeginHeadline() override { ++counter_; }
-    int AppendRow(std::string_view caption) override { return window_.AppendRow(caption); }
-    void SetRemark(int row, std::string_view remark) override { window_.SetRemark(row, remark); }
-    void SetIcon(int row, int icon) override { window_.SetIcon(row, icon); }
-    void SetLink(int row, std::string_view link) override { window_.SetLink(row, link); }
+    int AppendRow(std::string_view caption) override {
+      rows.push_back(HeadlineRow{std::string(caption), {}, {}, kIconNew});
+      return static_cast<int>(rows.size() - 1);
+    }
+    void SetRemark(int row, std::string_view remark) override { rows[Index(row)].remark = remark; }
+    void SetIcon(int row, int icon) override { rows[Index(row)].icon = icon; }
+    void SetLink(int row, std::string_view link) override { rows[Index(row)].link = link; }
+    std::vector<HeadlineRow> rows;
 
    private:
-    FetchWindow& window_;
+    static std::size_t Index(int row) { return static_cast<std::size_t>(row); }
     int& counter_;
-  } sink(window_, headline_counter_);
+  } collector(headline_counter_);
   const int counted_before = headline_counter_;
   try {
-    ExtractHeadlines(page, *site, download.address, seen_log, visit_log, sink);
+    ExtractHeadlines(page, *site, download.address, seen_log, visit_log, collector);
   } catch (const PatternError& error) {
+    window_.AppendRows(std::move(collector.rows));
     Record(file_name, FetchOutcome::Of(FetchOutcome::Kind::kPatternError, error.what()));
     throw;
+  } catch (...) {
+    window_.AppendRows(std::move(collector.rows));
+    throw;
   }
+  window_.AppendRows(std::move(collector.rows));
   Record(file_name, PageOutcome(download.end, download.http_status, std::move(missing_markers),
                                 headline_counter_ - counted_before));
 

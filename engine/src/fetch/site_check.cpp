@@ -44,7 +44,7 @@ std::vector<SiteCheck> CheckSites(const std::filesystem::path& start_dir, const 
                                   const DownloadOptions& options, Downloader& downloader,
                                   const WhileWaiting& stop) {
   const HistoryLines seen_log = LoadHistoryLines(start_dir, kSeenLogName);
-  const HistoryLines visit_log = LoadHistoryLines(start_dir, kVisitLogName);
+  const IndexedLines visit_log(LoadHistoryLines(start_dir, kVisitLogName));
   const std::filesystem::path site_folder = start_dir / std::string(kSiteFolderName);
 
   struct Started {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <random>
@@ -75,6 +76,16 @@ std::pair<FileDescriptor, fs::path> CreateTemporary(const fs::path& target) {
   return {};
 }
 
+FileStamp StampOfInfo(const struct stat& info) {
+  auto ns = [](const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; };
+  return FileStamp{true,
+                   static_cast<std::uint64_t>(info.st_dev),
+                   static_cast<std::uint64_t>(info.st_ino),
+                   static_cast<std::uint64_t>(info.st_size),
+                   ns(info.st_mtim),
+                   ns(info.st_ctim)};
+}
+
 // Whether something (a dangling link too) has that name.
 bool NameExists(const fs::path& path) {
   struct stat info {};
@@ -83,7 +94,7 @@ bool NameExists(const fs::path& path) {
 
 }  // namespace
 
-std::optional<std::string> ReadFileBytes(const fs::path& path) {
+std::optional<std::string> ReadFileBytes(const fs::path& path, std::size_t spare_capacity) {
   // O_NONBLOCK so that a FIFO without a writer cannot block the open.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.ok()) {
@@ -101,7 +112,7 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   }
   std::string bytes;
   try {
-    if (S_ISREG(info.st_mode) && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(info.st_size) + spare_capacity);
     char buffer[65536];
     for (;;) {
       const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
@@ -148,8 +159,44 @@ void ReplaceFileAtomically(const fs::path& path, std::string_view bytes, Durabil
   if (dir.ok()) ::fsync(dir.get());
 }
 
+std::optional<FileStamp> StampOf(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return StampOfInfo(info);
+  if (errno == ENOENT) return FileStamp{};
+  return std::nullopt;
+}
+
+AppendedStamps AppendLine(const fs::path& path, std::string_view line) {
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  struct stat info {};
+  if (!fd.ok() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) ThrowCannotCreate(path);
+  AppendedStamps stamps{StampOfInfo(info), {}};
+  std::string bytes;
+  bytes.reserve(line.size() + 4);
+  if (info.st_size > 0) {
+    char last = '\n';
+    // Read through a second descriptor: this one is open for writing only.
+    FileDescriptor reader(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!reader.ok() || ::pread(reader.get(), &last, 1, info.st_size - 1) != 1) ThrowCannotCreate(path);
+    if (last != '\r' && last != '\n') bytes += "\r\n";
+  }
+  bytes.append(line);
+  bytes += "\r\n";
+  // One write: with O_APPEND the line lands whole at the end, after anything written meanwhile.
+  const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
+  if (written != static_cast<ssize_t>(bytes.size()) || ::fdatasync(fd.get()) != 0 || ::fstat(fd.get(), &info) != 0) {
+    ThrowCannotCreate(path);
+  }
+  stamps.after = StampOfInfo(info);
+  if (!fd.Close()) ThrowCannotCreate(path);
+  return stamps;
+}
+
 void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std::vector<std::size_t>& sizes) {
   text = text.substr(0, text.find('\0'));
+  const auto breaks = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  starts.reserve(starts.size() + breaks + 1);
+  sizes.reserve(sizes.size() + breaks + 1);
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;

@@ -127,6 +127,69 @@ std::string HistoryLines::Joined() const {
   return joined;
 }
 
+void IndexedLines::Assign(HistoryLines lines) {
+  lines_ = std::move(lines);
+  // Room for the lines a session appends, so that the text seldom moves under the set's views.
+  lines_.Reserve(0, kSpareBytes);
+  IndexAll();
+}
+
+void IndexedLines::IndexAll() {
+  set_ = LineSet();
+  set_.Reserve(lines_.size());
+  for (std::size_t i = 0; i < lines_.size(); ++i) set_.Insert(lines_[i]);
+}
+
+void IndexedLines::Append(std::string_view line) {
+  const char* text = lines_.TextData();
+  lines_.Append(line);
+  if (lines_.TextData() != text) {
+    IndexAll();
+  } else {
+    set_.Insert(lines_[lines_.size() - 1]);
+  }
+}
+
+const IndexedLines& VisitLog::Lines(const std::function<void()>& between_steps) {
+  const std::filesystem::path path = PathInDirectory(start_dir_, kVisitLogName);
+  const std::optional<FileStamp> stamp = StampOf(path);
+  if (stamp && stamp == stamp_) return lines_;
+  stamp_.reset();
+  std::optional<std::string> bytes = ReadFileBytes(path, IndexedLines::kSpareBytes);
+  auto step = [&between_steps] {
+    if (between_steps) between_steps();
+  };
+  step();
+  cut_ = bytes && bytes->find('\0') != std::string::npos;
+  HistoryLines lines = bytes ? HistoryLines::FromText(std::move(*bytes)) : HistoryLines{};
+  step();
+  lines_.Assign(std::move(lines));
+  // A change during the read shows as a stamp other than this one, and the file is read again.
+  stamp_ = stamp;
+  return lines_;
+}
+
+void VisitLog::Record(std::string_view link) {
+  if (Lines().Contains(link)) return;
+  if (cut_) {
+    // An appended line would follow the NUL byte and never be read: the log is written anew.
+    HistoryLines lines = lines_.lines();
+    lines.Append(link);
+    stamp_.reset();
+    SaveHistoryLines(start_dir_, kVisitLogName, lines);
+    return;
+  }
+  const AppendedStamps stamps = AppendLine(PathInDirectory(start_dir_, kVisitLogName), link);
+  // Unless someone else changed the file since it was read, it is now what lines_ and the link make.
+  const bool created = stamp_ && !stamp_->exists && stamps.before.size == 0;
+  if (stamp_ == stamps.before || created) {
+    lines_.Append(link);
+    stamp_ = stamps.after;
+  } else {
+    stamp_.reset();
+  }
+}
+
 HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name) {
   auto bytes = ReadFileBytes(PathInDirectory(start_dir, file_name));
   return bytes ? HistoryLines::FromText(std::move(*bytes)) : HistoryLines{};
@@ -151,10 +214,6 @@ bool HistoryContains(const std::vector<std::string>& lines, std::string_view lin
   return std::find(lines.begin(), lines.end(), link) != lines.end();
 }
 
-void RecordVisit(const std::filesystem::path& start_dir, std::string_view link) {
-  auto visits = LoadHistory(start_dir, kVisitLogName);
-  if (!HistoryContains(visits, link)) visits.emplace_back(link);
-  SaveHistory(start_dir, kVisitLogName, visits);
-}
+void RecordVisit(const std::filesystem::path& start_dir, std::string_view link) { VisitLog(start_dir).Record(link); }
 
 }  // namespace korinbo

@@ -1,5 +1,6 @@
 #pragma once
-// Owned libcurl handles: one easy handle per transfer, one multi handle per downloader.
+// Owned libcurl handles: one easy handle per transfer, one multi handle per downloader, and the
+// URL parser with the texts it gives.
 #include <curl/curl.h>
 
 #include <memory>
@@ -38,5 +39,27 @@ class CurlMulti {
   explicit CurlMulti(CURLM* h) : handle_(h) {}
   std::unique_ptr<CURLM, Deleter> handle_;
 };
+
+// A parsed URL.
+class CurlUrl {
+ public:
+  static CurlUrl Create() { return CurlUrl(curl_url()); }
+
+  CURLU* get() const { return handle_.get(); }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  struct Deleter {
+    void operator()(CURLU* h) const { curl_url_cleanup(h); }
+  };
+  explicit CurlUrl(CURLU* h) : handle_(h) {}
+  std::unique_ptr<CURLU, Deleter> handle_;
+};
+
+// A text that curl allocated.
+struct CurlFree {
+  void operator()(char* text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlFree>;
 
 }  // namespace korinbo::net

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -30,8 +31,20 @@ long TimeoutMs(std::chrono::milliseconds value, std::chrono::milliseconds fallba
   return static_cast<long>(std::min<long long>(ms, LONG_MAX));
 }
 
-bool KnownProxyMode(const std::string& mode) {
-  return mode == "DIRECT" || mode == "PRECONFIG" || mode == "PROXY";
+// Where a transfer connects to: the proxy in "PROXY" mode, else the URL's host and port. Transfers
+// that share it share the per-host limit.
+std::string ConnectionOf(std::string_view url, const DownloadOptions& options) {
+  if (options.use_proxy == ProxyMode::kProxy) return "proxy " + options.proxy_name;
+  const std::string text(url);
+  const net::CurlUrl parsed = net::CurlUrl::Create();
+  char* host = nullptr;
+  char* port = nullptr;
+  const bool ok = parsed && curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), 0) == CURLUE_OK &&
+                  curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+                  curl_url_get(parsed.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK;
+  const net::CurlText host_text(host);
+  const net::CurlText port_text(port);
+  return ok ? std::string(host) + ":" + port : text;
 }
 
 }  // namespace
@@ -60,13 +73,16 @@ std::size_t PageAssembler::Append(std::string_view bytes) {
 namespace {
 
 struct Transfer {
-  Transfer(std::size_t max_body, std::string_view url) : page(max_body), address(url) {}
-  net::CurlEasy easy;  // set while the transfer runs in the multi handle
+  Transfer(std::size_t max_body, std::string_view url, std::string connects_to)
+      : page(max_body), address(url), connection(std::move(connects_to)) {}
+  net::CurlEasy easy;  // set from Start until the transfer has finished
   PageAssembler page;
-  std::string address;  // the URL asked for, until a redirect moves it
+  std::string address;     // the URL asked for, until a redirect moves it
+  std::string connection;  // where it connects to, for the per-host limit
   std::string content_type;
   DownloadEnd end = DownloadEnd::kFailed;  // until the transfer says otherwise
   int http_status = 0;
+  bool running = false;  // handed to the multi handle
   bool finished = false;
   bool waiting = false;  // a Wait for it is on the stack
 };
@@ -100,10 +116,10 @@ bool Configure(CURL* easy, std::string_view url, const DownloadOptions& options,
   set(CURLOPT_SSL_VERIFYHOST, 2L);
   set(CURLOPT_CONNECTTIMEOUT_MS, TimeoutMs(options.connect_timeout, kDefaultConnectTimeout));
   set(CURLOPT_TIMEOUT_MS, TimeoutMs(options.total_timeout, kDefaultTotalTimeout));
-  if (options.use_proxy == "DIRECT") {
+  if (options.use_proxy == ProxyMode::kDirect) {
     // The empty text turns proxies off, the environment's included.
     set(CURLOPT_PROXY, "");
-  } else if (options.use_proxy == "PROXY") {
+  } else if (options.use_proxy == ProxyMode::kProxy) {
     const std::string proxy = options.proxy_name;
     set(CURLOPT_PROXY, proxy.c_str());
     // No bypass list: a no_proxy variable must not route around the configured proxy.
@@ -139,9 +155,16 @@ DownloadEnd EndOf(CURLcode result, Transfer& transfer) {
 
 }  // namespace
 
+// The transfers, and the order in which they reach curl: a transfer starts when fewer than the
+// limit of transfers to its host run, and never before an earlier one to the same host, so that
+// pages are asked for in the order they were started in. Curl's own limits stay set but are never
+// reached: its queue of transfers waiting for a connection keeps no order.
 struct Downloader::Impl {
   net::CurlMulti multi;
   std::map<TransferId, std::unique_ptr<Transfer>> transfers;
+  std::deque<Transfer*> queued;  // configured, waiting for room, in the order they were started
+  std::map<std::string, long> running_by_connection;
+  long running = 0;
   TransferId next_id = 1;
 
   Impl() {
@@ -157,7 +180,7 @@ struct Downloader::Impl {
 
   void Finish(Transfer& transfer, DownloadEnd end) {
     transfer.end = end;
-    if (transfer.easy) {
+    if (transfer.running) {
       // Without a redirect the address stays the URL as given, not curl's normalised form of it.
       long redirects = 0;
       const char* effective = nullptr;
@@ -172,32 +195,65 @@ struct Downloader::Impl {
         transfer.content_type = content_type;
       }
       curl_multi_remove_handle(multi.get(), transfer.easy.get());
-      transfer.easy.reset();
+      transfer.running = false;
+      --running;
+      if (--running_by_connection[transfer.connection] == 0) running_by_connection.erase(transfer.connection);
+    } else {
+      std::erase(queued, &transfer);
     }
+    transfer.easy.reset();
     transfer.finished = true;
+  }
+
+  // Hands the queued transfers that have room to curl, in order; true when it started any.
+  bool StartQueued() {
+    bool started = false;
+    for (auto it = queued.begin(); it != queued.end() && running < kMaxTotal;) {
+      Transfer& transfer = **it;
+      long& to_connection = running_by_connection[transfer.connection];
+      if (to_connection >= kMaxPerHost) {
+        ++it;
+        continue;
+      }
+      it = queued.erase(it);
+      if (curl_multi_add_handle(multi.get(), transfer.easy.get()) != CURLM_OK) {
+        if (to_connection == 0) running_by_connection.erase(transfer.connection);
+        transfer.easy.reset();
+        transfer.finished = true;
+        continue;
+      }
+      transfer.running = true;
+      ++to_connection;
+      ++running;
+      started = true;
+    }
+    return started;
   }
 
   void Drive() {
     if (!multi) return;
-    int running = 0;
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-      // The multi handle is broken (out of memory, say): nothing would finish or time out any more.
-      CancelAll(DownloadEnd::kFailed);
-      return;
-    }
-    int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
-      if (message->msg != CURLMSG_DONE) continue;
-      void* user = nullptr;
-      curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &user);
-      if (user == nullptr) continue;
-      auto& transfer = *static_cast<Transfer*>(user);
-      long status = 0;
-      if (curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
-        transfer.http_status = static_cast<int>(status);
+    do {
+      int still_running = 0;
+      if (curl_multi_perform(multi.get(), &still_running) != CURLM_OK) {
+        // The multi handle is broken (out of memory, say): nothing would finish or time out any more.
+        CancelAll(DownloadEnd::kFailed);
+        return;
       }
-      Finish(transfer, EndOf(message->data.result, transfer));
-    }
+      int left = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        void* user = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &user);
+        if (user == nullptr) continue;
+        auto& transfer = *static_cast<Transfer*>(user);
+        long status = 0;
+        if (curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+          transfer.http_status = static_cast<int>(status);
+        }
+        Finish(transfer, EndOf(message->data.result, transfer));
+      }
+      // Transfers given room get their name lookup and connect going at once.
+    } while (StartQueued());
   }
 
   void CancelAll(DownloadEnd end) {
@@ -214,21 +270,21 @@ struct Downloader::Impl {
 
   TransferId Start(std::string_view url, const DownloadOptions& options) {
     const TransferId id = NewId();
-    auto transfer = std::make_unique<Transfer>(options.max_body, url);
+    auto transfer = std::make_unique<Transfer>(options.max_body, url, ConnectionOf(url, options));
     Transfer& t = *transfer;
     transfers.insert_or_assign(id, std::move(transfer));
-    if (!KnownProxyMode(options.use_proxy) || !multi) {
+    if (options.use_proxy == ProxyMode::kOther || !multi) {
       t.finished = true;
       return id;
     }
     t.easy = net::CurlEasy::Create();
-    if (!t.easy || !Configure(t.easy.get(), url, options, &t) ||
-        curl_multi_add_handle(multi.get(), t.easy.get()) != CURLM_OK) {
+    if (!t.easy || !Configure(t.easy.get(), url, options, &t)) {
       t.easy.reset();
       t.finished = true;
       return id;
     }
-    // Get the name lookup and connect going now, so that the transfer runs while others are awaited.
+    queued.push_back(&t);
+    // Started now if there is room, so that the transfer runs while others are awaited.
     Drive();
     return id;
   }

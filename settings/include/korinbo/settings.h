@@ -1,12 +1,24 @@
 #pragma once
 // The settings file: a profile file beside the program file, read once at start-up and written
 // once at shutdown. Texts are Shift_JIS.
+#include <array>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
+#include "korinbo/keyword.h"
+#include "korinbo/proxy_mode.h"
 #include "korinbo/shortcut.h"
 
 namespace korinbo {
+
+// `TaskWay`: minimising ("Min") or closing ("Stop") hides the window to the tray; kOther neither.
+enum class TaskWayMode { kMin, kStop, kOther };
+constexpr std::array<std::string_view, 2> KeywordTexts(TaskWayMode) { return {"Min", "Stop"}; }
+
+// `AlwaysTop`: only "True" keeps the window above the others.
+enum class AlwaysTopMode { kTrue, kFalse, kOther };
+constexpr std::array<std::string_view, 2> KeywordTexts(AlwaysTopMode) { return {"True", "False"}; }
 
 // The process-wide settings, named after their keys. Defaults are those of a missing file.
 struct Settings {
@@ -14,9 +26,9 @@ struct Settings {
   std::string LastNews;
   std::string FontName;  // "ＭＳ Ｐゴシック" by default
   std::string ProxyName = "False";
-  std::string UseProxy = "DIRECT";
-  std::string AlwaysTop = "False";  // read, never written
-  std::string TaskWay = "Min";
+  Keyword<ProxyMode> UseProxy = ProxyMode::kDirect;
+  Keyword<AlwaysTopMode> AlwaysTop = AlwaysTopMode::kFalse;  // read, never written
+  Keyword<TaskWayMode> TaskWay = TaskWayMode::kMin;
   TShortCut Shortcut = 0;
   int FontSize = 10;
   // The background check of the favourites: "True" turns it on; every AutoCheckMinutes minutes.

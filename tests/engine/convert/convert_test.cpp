@@ -1,6 +1,7 @@
 // Page conversions to Shift_JIS: the byte arithmetic row by row, the boundaries of the fast
 // paths, and real headlines in every encoding converting to the same bytes.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <fstream>
 #include <iterator>
@@ -325,6 +326,49 @@ TEST(CodePage, LossyDecodingMarksEveryBadByteAndGoesOn) {
   };
   for (const auto& row : rows)
     EXPECT_EQ(ShowHex(Cp932ToUtf8Lossy(Hex(row.input))), row.expected) << row.input;
+}
+
+// The lossy decoding as iconv itself gives it: convert up to the first byte it refuses, put U+FFFD
+// for that byte, go on after it.
+std::string IconvLossy(std::string_view sjis) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  std::string out;
+  while (!sjis.empty()) {
+    char buffer[64];
+    char* in_ptr = const_cast<char*>(sjis.data());
+    std::size_t in_left = sjis.size();
+    char* out_ptr = buffer;
+    std::size_t out_left = sizeof buffer;
+    const std::size_t result = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    out.append(buffer, sizeof buffer - out_left);
+    sjis.remove_prefix(sjis.size() - in_left);
+    if (result == static_cast<std::size_t>(-1)) {
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      out += "\xEF\xBF\xBD";
+      sjis.remove_prefix(1);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+TEST(CodePage, LossyDecodingAgreesWithIconvOnEveryByteAndPair) {
+  for (unsigned first = 0; first < 0x100; ++first) {
+    for (unsigned second = 0; second < 0x100; ++second) {
+      const char bytes[3] = {static_cast<char>(first), static_cast<char>(second), 'x'};
+      for (const std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+        if (size == 1 && second != 0) continue;
+        const std::string_view text(bytes, size);
+        ASSERT_EQ(ShowHex(Cp932ToUtf8Lossy(text)), ShowHex(IconvLossy(text))) << ShowHex(text);
+      }
+    }
+  }
+  std::mt19937 random(16);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text(random() % 12, '\0');
+    for (char& c : text) c = static_cast<char>(random() % 4 == 0 ? 0x81 + random() % 0x1F : random());
+    ASSERT_EQ(ShowHex(Cp932ToUtf8Lossy(text)), ShowHex(IconvLossy(text))) << ShowHex(text);
+  }
 }
 
 TEST(CodePage, DecodingToUtf16GivesOneUnitPerCharacterAndWhereItBegins) {

@@ -26,12 +26,12 @@ using httpd::Server;
 class Window : public InMemoryWindow {
  public:
   explicit Window(const std::filesystem::path& dir)
-      : InMemoryWindow(dir, "DIRECT", "", [this](std::string_view text) { messages.emplace_back(text); }) {}
+      : InMemoryWindow(dir, ProxyMode::kDirect, "", [this](std::string_view text) { messages.emplace_back(text); }) {}
   void SetTitle(std::string_view title) override {
     titles.emplace_back(title);
     InMemoryWindow::SetTitle(title);
   }
-  bool WhileWaiting() override { return stop_downloads; }
+  bool WhileFetching() override { return stop_downloads; }
 
   std::vector<std::string> titles;
   std::vector<std::string> messages;
@@ -230,7 +230,7 @@ TEST_F(Fetch, APatternErrorKeepsTheHeaderRowAndTheDumpButNotTheSeenLog) {
     EXPECT_EQ(window.title(), Sjis("変換中..."));
     EXPECT_TRUE(Exists(kPageDumpName));
     EXPECT_FALSE(Exists(kSeenLogName));
-    EXPECT_EQ(fetch.fetch_mode(), "single");
+    EXPECT_EQ(fetch.fetch_mode(), FetchMode::kSingle);
   }
 }
 
@@ -293,7 +293,7 @@ TEST_F(Fetch, ACategoryAccumulatesEverySiteAndCountsOnlyHeadlines) {
   EXPECT_EQ(window.rows()[6].caption, Sjis("【s2】"));
   EXPECT_EQ(window.rows()[7].caption, Sjis("【s3】"));
   EXPECT_EQ(window.title(), Sjis("全取得完了（12個）"));
-  EXPECT_EQ(fetch.fetch_mode(), "single");
+  EXPECT_EQ(fetch.fetch_mode(), FetchMode::kSingle);
   EXPECT_EQ(window.last_news(), Sjis("c_s3.txt"));
   // Between sites the title keeps "変換中..." until the next "接続中...".
   EXPECT_EQ(window.titles.size(), 7u);
@@ -324,7 +324,7 @@ TEST_F(Fetch, ACategoryEndsAtASiteWithoutDefinition) {
   EXPECT_FALSE(fetch.FetchCategory());
   EXPECT_EQ(window.rows().size(), 3u);
   EXPECT_EQ(window.title(), Sjis("変換中..."));
-  EXPECT_EQ(fetch.fetch_mode(), "single");
+  EXPECT_EQ(fetch.fetch_mode(), FetchMode::kSingle);
   EXPECT_EQ(window.last_news(), Sjis("c_s2.txt"));
 
   window.Select(Node(window, "c", "s1"));
@@ -343,7 +343,7 @@ TEST_F(Fetch, AnEmptyFavouritesRootOnlyClearsTheList) {
   window.Select(Node(window, "お気に入り"));
   EXPECT_FALSE(fetch.FetchCategory());
   EXPECT_TRUE(window.rows().empty());
-  EXPECT_EQ(fetch.fetch_mode(), "single");
+  EXPECT_EQ(fetch.fetch_mode(), FetchMode::kSingle);
   window.Select(Node(window, "c", "s1"));
   EXPECT_TRUE(fetch.FetchSelectedSite());
   EXPECT_EQ(window.rows().size(), 3u);
@@ -389,7 +389,7 @@ class StoppingWindow : public Window {
  public:
   StoppingWindow(const std::filesystem::path& dir, std::string stop_at)
       : Window(dir), stop_at_(std::move(stop_at)) {}
-  bool WhileWaiting() override {
+  bool WhileFetching() override {
     for (const auto& row : rows()) {
       if (row.caption == Sjis("【") + stop_at_ + Sjis("】")) return true;
     }

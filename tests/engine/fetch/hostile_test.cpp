@@ -39,7 +39,7 @@ class Hostile : public ::testing::Test {
 
   // Fetches one site; returns whether it completed, and how long it took.
   bool Fetch(const std::string& site, milliseconds* took = nullptr, milliseconds total_timeout = milliseconds(60000)) {
-    window_ = std::make_unique<InMemoryWindow>(dir_, "DIRECT", "", [](std::string_view) {});
+    window_ = std::make_unique<InMemoryWindow>(dir_, ProxyMode::kDirect, "", [](std::string_view) {});
     window_->tree() = BuildSiteTree(dir_, "");
     for (const auto& root : window_->tree().roots) {
       if (root->text != "c") continue;

@@ -280,7 +280,7 @@ TEST_F(SiteCheckTest, FetchesAndChecksRecordWhyASiteFailed) {
   dir_.Write("newsurl/d_nourl.txt", "anc_form=x\r\n");
   dir_.Write("newsurl/d_pattern.txt", "url=" + server_.Url("/ok") + "\r\nanc_form=<li>([\r\n");
 
-  InMemoryWindow window(dir_.path(), "DIRECT", "", [](std::string_view) {});
+  InMemoryWindow window(dir_.path(), ProxyMode::kDirect, "", [](std::string_view) {});
   window.tree() = BuildSiteTree(dir_.path(), "");
   SiteHealth health;
   HeadlineFetch fetch(window, downloader_);
@@ -331,7 +331,7 @@ TEST_F(SiteCheckTest, FetchBesideACheckOnAnotherThread) {
     Downloader own;
     checks = CheckSites(dir_.path(), files, DownloadOptions{}, own);
   });
-  InMemoryWindow window(dir_.path(), "DIRECT", "", [](std::string_view) {});
+  InMemoryWindow window(dir_.path(), ProxyMode::kDirect, "", [](std::string_view) {});
   window.tree() = BuildSiteTree(dir_.path(), "");
   window.Select(window.tree().roots[1].get());
   HeadlineFetch fetch(window, downloader_);

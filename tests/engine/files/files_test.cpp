@@ -374,12 +374,71 @@ TEST_F(Files, RecordingAVisitAppendsOnlyWhatIsNotPresent) {
             "http://news.example/1.html\r\nhttp://news.example/1\r\nhttp://news.example/2.html\r\n");
 }
 
-TEST_F(Files, RecordingAVisitAlwaysWritesTheLogBack) {
-  Write(dir_ / "visitdata.txt", "http://a/\nhttp://b/");
+// A visit is appended to the file as it is: the lines before keep every byte, and a last line
+// without a line end gets one first.
+TEST_F(Files, RecordingAVisitAppendsToTheLogAsItIs) {
+  struct Case {
+    const char* before;
+    const char* link;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"http://a/\nhttp://b/", "http://b/", "http://a/\nhttp://b/"},  // present: nothing written
+      {"http://a/\nhttp://b/", "http://c/", "http://a/\nhttp://b/\r\nhttp://c/\r\n"},
+      {"http://a/\n", "http://c/", "http://a/\nhttp://c/\r\n"},
+      {"http://a/\r", "http://c/", "http://a/\rhttp://c/\r\n"},
+      {"", "http://c/", "http://c/\r\n"},
+      {"http://a/\r\nhttp://c", "http://c/", "http://a/\r\nhttp://c\r\nhttp://c/\r\n"},  // a line cut short
+  };
+  for (const auto& c : cases) {
+    Write(dir_ / "visitdata.txt", c.before);
+    RecordVisit(dir_, c.link);
+    EXPECT_EQ(Read(dir_ / "visitdata.txt"), c.after) << c.before;
+  }
+}
+
+TEST_F(Files, AVisitLogWithANulByteIsWrittenAnewSoThatTheVisitCounts) {
+  Write(dir_ / "visitdata.txt", std::string("http://a/\r\n\0junk", 16));
   RecordVisit(dir_, "http://b/");
   EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://a/\r\nhttp://b/\r\n");
-  RecordVisit(dir_, "http://a/");
-  EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://a/\r\nhttp://b/\r\n");
+}
+
+// The visit log is read once and kept; a change made to the file from outside is still seen.
+TEST_F(Files, TheKeptVisitLogFollowsTheFile) {
+  VisitLog log(dir_);
+  EXPECT_EQ(log.Lines().lines().size(), 0u);
+  log.Record("http://a/");
+  log.Record("http://b/");
+  EXPECT_TRUE(log.Lines().Contains("http://a/"));
+  EXPECT_EQ(log.Lines().lines().Lines(), (std::vector<std::string>{"http://a/", "http://b/"}));
+
+  Write(dir_ / "visitdata.txt", "http://outside/\r\n");
+  EXPECT_FALSE(log.Lines().Contains("http://a/"));
+  EXPECT_TRUE(log.Lines().Contains("http://outside/"));
+  log.Record("http://outside/");
+  log.Record("http://a/");
+  EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://outside/\r\nhttp://a/\r\n");
+
+  // Another writer between two records: its line is kept, and seen.
+  VisitLog other(dir_);
+  other.Record("http://other/");
+  log.Record("http://c/");
+  EXPECT_EQ(Read(dir_ / "visitdata.txt"), "http://outside/\r\nhttp://a/\r\nhttp://other/\r\nhttp://c/\r\n");
+  EXPECT_TRUE(log.Lines().Contains("http://other/"));
+  EXPECT_TRUE(log.Lines().Contains("http://c/"));
+
+  fs::remove(dir_ / "visitdata.txt");
+  EXPECT_FALSE(log.Lines().Contains("http://c/"));
+}
+
+// Many appends move the kept text; every line stays found.
+TEST(IndexedLines, FindsEveryLineAcrossAppends) {
+  IndexedLines lines{"http://first/"};
+  for (int i = 0; i < 5000; ++i) lines.Append("http://x/" + std::to_string(i));
+  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(lines.Contains("http://x/" + std::to_string(i))) << i;
+  EXPECT_TRUE(lines.Contains("http://first/"));
+  EXPECT_FALSE(lines.Contains("http://x/5000"));
+  EXPECT_EQ(lines.lines().size(), 5001u);
 }
 
 TEST_F(Files, AVisitLogThatCannotBeReadIsAnErrorAndNothingIsLost) {

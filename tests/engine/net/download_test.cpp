@@ -37,7 +37,7 @@ std::string AllBytes(std::size_t size) {
 
 DownloadOptions Quick(std::string mode = "DIRECT") {
   DownloadOptions options;
-  options.use_proxy = std::move(mode);
+  options.use_proxy = Keyword<ProxyMode>(mode).mode();
   options.connect_timeout = 5s;
   options.total_timeout = 20s;
   return options;
@@ -505,6 +505,32 @@ TEST_F(DownloadTest, AtMostSixTransfersToOneHost) {
   for (auto id : ids) EXPECT_FALSE(downloader_.Wait(id).page.empty());
   EXPECT_EQ(server_.RequestCount(), 8u);
   EXPECT_EQ(gate.max_in_flight(), 6);
+}
+
+// Transfers beyond the host's six start as connections free up, in the order they were started:
+// each round of six requests is the next six pages, whatever order the six race in.
+TEST_F(DownloadTest, TransfersQueuedForAHostStartInTheirOrder) {
+  constexpr int kCount = 18;
+  for (int i = 0; i < kCount; ++i) {
+    Response r = Response::Text("page " + std::to_string(i));
+    r.delay = 300ms;  // a round ends well after all of its requests are in
+    server_.Route("/p" + std::to_string(i), r);
+  }
+  std::vector<Downloader::TransferId> ids;
+  for (int i = 0; i < kCount; ++i) ids.push_back(downloader_.Start(server_.Url("/p" + std::to_string(i)), Quick()));
+  for (int i = 0; i < kCount; ++i) {
+    EXPECT_EQ(downloader_.Wait(ids[static_cast<std::size_t>(i)]).page, "page " + std::to_string(i));
+  }
+  const std::vector<Request> requests = server_.Requests();
+  ASSERT_EQ(requests.size(), static_cast<std::size_t>(kCount));
+  for (int round = 0; round < kCount / 6; ++round) {
+    std::set<std::string> asked, expected;
+    for (int k = round * 6; k < round * 6 + 6; ++k) {
+      asked.insert(requests[static_cast<std::size_t>(k)].target);
+      expected.insert("/p" + std::to_string(k));
+    }
+    EXPECT_EQ(asked, expected) << "round " << round;
+  }
 }
 
 TEST_F(DownloadTest, WhileWaitingIsCalledAndTheTransferGoesOnWhenItSaysNo) {
