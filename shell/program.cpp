@@ -62,14 +62,7 @@ Program::Program(const std::filesystem::path& start_dir, const std::filesystem::
     QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::quit(); });
   });
 
-  dialog_ = std::make_unique<SettingsDialog>(
-      window.settings(), [&window] { window.hide(); },
-      [this, &window] {
-        ConfigureFromSettings(*auto_check_, window.settings());
-        window.RunShowing();
-      });
-  new HotkeyNote(*hotkey_, dialog_->group_box2());
-  QObject::connect(window.settings_action(), &QAction::triggered, dialog_.get(), [this] { dialog_->N10Click(); });
+  QObject::connect(window.settings_action(), &QAction::triggered, &window, [this] { dialog().N10Click(); });
 
   window.headline_fetch().SetSiteHealth(&health_);
   marks_ = std::make_unique<SiteHealthMarks>(window.site_tree(), health_);
@@ -95,9 +88,24 @@ Program::~Program() {
 
 void Program::Start() { window_->RunShowing(); }
 
+SettingsDialog& Program::dialog() {
+  if (dialog_) return *dialog_;
+  MainWindow& window = *window_;
+  dialog_ = std::make_unique<SettingsDialog>(
+      window.settings(), [&window] { window.hide(); },
+      [this, &window] {
+        ConfigureFromSettings(*auto_check_, window.settings());
+        window.RunShowing();
+      });
+  new HotkeyNote(*hotkey_, dialog_->group_box2());
+  return *dialog_;
+}
+
+bool Program::DialogShown() const { return dialog_ && dialog_->isVisible(); }
+
 std::optional<AutoCheck::Job> Program::CheckJob() {
   MainWindow& window = *window_;
-  if (window.fetch_running() || dialog_->isVisible() || QApplication::activeModalWidget() != nullptr) {
+  if (window.fetch_running() || DialogShown() || QApplication::activeModalWidget() != nullptr) {
     return std::nullopt;
   }
   AutoCheck::Job job;
@@ -133,7 +141,7 @@ void Program::OpenNews() {
   MainWindow& window = *window_;
   BringForward();
   // The dialog stands in for the window until it is closed.
-  if (dialog_->isVisible()) return;
+  if (DialogShown()) return;
   // Out of the notification service's signal, so that the fetch runs from the event loop.
   QTimer::singleShot(0, &window, [this, &window] {
     QTreeWidgetItem* site = marks_->FirstFavouriteWithNews();
@@ -148,7 +156,7 @@ void Program::BringForward() {
     tray_->RestoreFromTray();
     return;
   }
-  QWidget* shown = dialog_->isVisible() ? static_cast<QWidget*>(dialog_.get()) : window_.get();
+  QWidget* shown = DialogShown() ? static_cast<QWidget*>(dialog_.get()) : window_.get();
   if (shown->isMinimized()) shown->showNormal();
   shown->raise();
   shown->activateWindow();

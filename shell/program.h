@@ -24,7 +24,8 @@ class TrayResidency;
 
 class Program {
  public:
-  // Creates the main window (which reads the settings file), then the settings dialog, hidden.
+  // Creates the main window (which reads the settings file); the settings dialog is made when
+  // first opened.
   // Notifications go to the notification service on `notification_bus`.
   Program(const std::filesystem::path& start_dir, const std::filesystem::path& settings_file,
           QDBusConnection notification_bus = DesktopSessionBus());
@@ -42,7 +43,8 @@ class Program {
   MainWindow& window() { return *window_; }
   TrayResidency& tray() { return *tray_; }
   GlobalHotKey& hotkey() { return *hotkey_; }
-  SettingsDialog& dialog() { return *dialog_; }
+  // The settings dialog, made on the first call.
+  SettingsDialog& dialog();
   AutoCheck& auto_check() { return *auto_check_; }
   SiteHealth& health() { return health_; }
 
@@ -54,6 +56,7 @@ class Program {
   void OpenNews();
 
  private:
+  bool DialogShown() const;
   void RefreshMarks();
   void Checked(const std::vector<AutoCheck::Fresh>& fresh);
 

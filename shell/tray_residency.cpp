@@ -12,7 +12,9 @@ static void InitTrayResources() { Q_INIT_RESOURCE(tray); }
 
 namespace korinbo {
 
-QIcon KorinboIcon() {
+namespace {
+
+QIcon DrawKorinboIcon() {
   InitTrayResources();
   QSvgRenderer renderer(QStringLiteral(":/korinbo/korinbo.svg"));
   QIcon icon;
@@ -27,6 +29,15 @@ QIcon KorinboIcon() {
     icon.addPixmap(pixmap);
   }
   return icon;
+}
+
+}  // namespace
+
+QIcon KorinboIcon() {
+  // Drawn once, so that the window and the tray share the pixmaps. Never freed: pixmaps must not
+  // outlive the application object, and this lives until the process ends.
+  static const QIcon* const icon = new QIcon(DrawKorinboIcon());
+  return *icon;
 }
 
 bool HidesToTray(TaskWayMode task_way, SystemCommand command) {

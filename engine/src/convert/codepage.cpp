@@ -1,12 +1,15 @@
 // The code page layer over glibc's iconv. UTF-16 to CP932 and CP932 to UTF-16 go through tables
-// that iconv fills once, so that converting a text costs one lookup per character.
+// that iconv fills once (the second one lead byte at a time, as met), so that converting a text
+// costs one lookup per character.
 #include "korinbo/codepage.h"
 
 #include <iconv.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -126,65 +129,83 @@ std::unique_ptr<Cp932Table> BuildTable() {
 }
 
 // CP932 bytes to UTF-16: what iconv makes of each byte alone and of each pair after a lead byte.
-// U+FFFF, which no CP932 byte means, marks a lead byte in `single`, and U+0000, which no pair
-// means, a pair without a character.
-struct Cp932Decoding {
+// U+FFFF, which no CP932 byte means, marks a byte that is no character alone; U+0000, which no
+// pair means, a pair without a character. A lead byte's pairs are converted the first time the
+// byte is met: a few texts at start-up need only a few of them.
+class Cp932Decoding {
+ public:
   static constexpr char16_t kLead = 0xFFFF;
-  std::array<char16_t, 0x100> single{};
-  std::array<char16_t, 0x10000> pairs{};
-  bool ok = false;
-};
+  using Row = std::array<char16_t, 0x100>;
 
-// The UTF-16LE unit of two output bytes.
-char16_t UnitAt(const std::string& utf16, std::size_t at) {
-  return static_cast<char16_t>(static_cast<unsigned char>(utf16[at]) | static_cast<unsigned char>(utf16[at + 1]) << 8);
-}
-
-Cp932Decoding BuildDecoding() {
-  Cp932Decoding decoding;
-  Iconv converter("UTF-16LE", "CP932");
-  if (!converter.ok()) return decoding;
-  std::string out;
-  for (unsigned lead = 0; lead < 0x100; ++lead) {
-    const char byte = static_cast<char>(lead);
-    std::string_view in(&byte, 1);
-    out.clear();
-    if (converter.Convert(in, out) && out.size() == 2) {
-      decoding.single[lead] = UnitAt(out, 0);
-      continue;
+  Cp932Decoding() : converter_("UTF-16LE", "CP932") {
+    if (!converter_.ok()) return;
+    std::string out;
+    for (unsigned byte = 0; byte < 0x100; ++byte) {
+      const char in_byte = static_cast<char>(byte);
+      std::string_view in(&in_byte, 1);
+      out.clear();
+      single[byte] = converter_.Convert(in, out) && out.size() == 2 ? UnitAt(out, 0) : kLead;
     }
-    // Every pair after this byte, converted in one go up to each pair without a character.
+    ok = true;
+  }
+
+  // The pairs after `lead`, a byte whose `single` is kLead.
+  const Row& Pairs(unsigned char lead) {
+    if (const Row* row = rows_[lead].load(std::memory_order_acquire)) return *row;
+    const std::lock_guard<std::mutex> hold(filling_);
+    if (const Row* row = rows_[lead].load(std::memory_order_relaxed)) return *row;
+    owned_[lead] = std::make_unique<const Row>(ConvertPairs(lead));
+    rows_[lead].store(owned_[lead].get(), std::memory_order_release);
+    return *owned_[lead];
+  }
+
+  std::array<char16_t, 0x100> single{};
+  bool ok = false;
+
+ private:
+  // The UTF-16LE unit of two output bytes.
+  static char16_t UnitAt(const std::string& utf16, std::size_t at) {
+    return static_cast<char16_t>(static_cast<unsigned char>(utf16[at]) |
+                                 static_cast<unsigned char>(utf16[at + 1]) << 8);
+  }
+
+  // Every pair after the byte, converted in one go up to each pair without a character. A byte
+  // that is neither a character nor a lead byte gets no pair, so each of its bytes decodes as
+  // U+FFFD.
+  Row ConvertPairs(unsigned char lead) {
+    Row row{};
     std::string pairs;
     for (unsigned trail = 0; trail < 0x100; ++trail) {
-      pairs += byte;
+      pairs += static_cast<char>(lead);
       pairs += static_cast<char>(trail);
     }
-    bool any = false;
+    std::string out;
     std::string_view rest = pairs;
     for (unsigned trail = 0; trail < 0x100;) {
       std::string_view left = rest;
       out.clear();
-      const bool whole = converter.Convert(left, out);
+      const bool whole = converter_.Convert(left, out);
       const std::size_t converted = (rest.size() - left.size()) / 2;
-      if (out.size() != converted * 2) return decoding;  // not one unit per pair: no table
-      for (std::size_t k = 0; k < converted; ++k) decoding.pairs[lead << 8 | (trail + k)] = UnitAt(out, k * 2);
-      any = any || converted > 0;
+      if (out.size() != converted * 2) return Row{};  // not one unit per pair: no pairs
+      for (std::size_t k = 0; k < converted; ++k) row[trail + k] = UnitAt(out, k * 2);
       trail += static_cast<unsigned>(converted);
       rest.remove_prefix(converted * 2);
       if (whole) break;
       ++trail;  // a pair without a character stays 0
       rest.remove_prefix(2);
     }
-    // A byte that is neither a character nor a lead byte decodes as U+FFFD, which no byte means.
-    decoding.single[lead] = any ? Cp932Decoding::kLead : char16_t{0xFFFD};
+    return row;
   }
-  decoding.ok = true;
-  return decoding;
-}
 
-const Cp932Decoding& Decoding() {
-  static const std::unique_ptr<const Cp932Decoding> decoding = std::make_unique<Cp932Decoding>(BuildDecoding());
-  return *decoding;
+  Iconv converter_;  // used under `filling_` once the constructor is done
+  std::mutex filling_;
+  std::array<std::atomic<const Row*>, 0x100> rows_{};
+  std::array<std::unique_ptr<const Row>, 0x100> owned_;
+};
+
+Cp932Decoding& Decoding() {
+  static Cp932Decoding decoding;
+  return decoding;
 }
 
 void AppendUtf8(std::string& out, char16_t unit) {
@@ -204,7 +225,7 @@ void AppendUtf8(std::string& out, char16_t unit) {
 // the table every byte but NUL is U+FFFD.
 template <typename Emit>
 void DecodeCp932(std::string_view sjis, Emit&& emit) {
-  const Cp932Decoding& decoding = Decoding();
+  Cp932Decoding& decoding = Decoding();
   const auto* bytes = reinterpret_cast<const unsigned char*>(sjis.data());
   const std::size_t size = sjis.size();
   for (std::size_t i = 0; i < size; ++i) {
@@ -217,7 +238,7 @@ void DecodeCp932(std::string_view sjis, Emit&& emit) {
       emit(unit, i);
       continue;
     }
-    const char16_t pair = i + 1 < size ? decoding.pairs[static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1]] : 0;
+    const char16_t pair = i + 1 < size ? decoding.Pairs(bytes[i])[bytes[i + 1]] : 0;
     if (pair != 0) {
       emit(pair, i);
       ++i;

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "korinbo/codepage.h"
@@ -294,6 +295,25 @@ TEST(RealHeadlines, EveryEncodingGivesTheSameShiftJisBytes) {
   ASSERT_FALSE(kana.empty());
   EXPECT_EQ(ShowHex(EucToSjis(DataFile("kana.euc.txt"))), ShowHex(kana));
   EXPECT_EQ(ShowHex(Utf8ToSjis(DataFile("kana.utf8.txt"))), ShowHex(kana));
+}
+
+// Before any other decoding here, so that the threads meet lead bytes whose pairs are not yet
+// converted and race to convert them.
+TEST(CodePage, ThreadsDecodingAtOnceGetTheSameTexts) {
+  std::string every_pair;
+  for (unsigned lead = 0x81; lead < 0xFD; ++lead) {
+    for (unsigned trail = 0x40; trail < 0x100; ++trail)
+      every_pair += {static_cast<char>(lead), static_cast<char>(trail)};
+  }
+  std::vector<std::u16string> decoded(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < decoded.size(); ++t) {
+    threads.emplace_back([&decoded, &every_pair, t] { decoded[t] = Cp932ToUtf16Lossy(every_pair); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::u16string& text : decoded) EXPECT_EQ(text, decoded.front());
+  EXPECT_EQ(decoded.front(), DecodeUtf8(Cp932ToUtf8Lossy(every_pair)).value());
+  EXPECT_EQ(decoded.front().substr(0, 2), u"\u3000\u3001");  // the pairs 81 40 and 81 41
 }
 
 TEST(CodePage, ConvertsTheProgramsOwnTexts) {
