@@ -34,7 +34,14 @@ std::uint64_t Hash(std::string_view text) {
     }
     hash = (hash ^ rest) * kMultiplier;
   }
-  return hash ^ (hash >> 32);
+  // The finaliser of MurmurHash3 (fmix64): the set takes the low bits, which the multiplications
+  // above leave alike for lines that differ near their end; without it, 100,000 links of one
+  // site's form took 14 probes each instead of 0.3.
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdull;
+  hash ^= hash >> 33;
+  hash *= 0xc4ceb9fe1a85ec53ull;
+  return hash ^ (hash >> 33);
 }
 
 }  // namespace

@@ -95,6 +95,32 @@ TEST(SplitLines, SplitsAtEveryKindOfLineEnd) {
   }
 }
 
+TEST(SplitLines, AgreesWithAByteByByteSplitOnRandomTexts) {
+  // Line ends as a byte-by-byte reading finds them: CR LF, a lone CR, a lone LF.
+  auto by_bytes = [](std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' && text[i] != '\n') {
+        line += text[i];
+        continue;
+      }
+      lines.push_back(std::exchange(line, {}));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+  };
+  std::mt19937 random(7);
+  const std::string alphabet("ab\r\n\r\n\0", 7);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    for (auto i = random() % 24; i > 0; --i) text += alphabet[random() % alphabet.size()];
+    ASSERT_EQ(SplitLines(text), by_bytes(text)) << ::testing::PrintToString(text);
+  }
+}
+
 TEST(JoinLines, PutsCrLfAfterEveryLine) {
   EXPECT_EQ(JoinLines({"a", "", "b"}), "a\r\n\r\nb\r\n");
   EXPECT_EQ(JoinLines({""}), "\r\n");
