@@ -5,14 +5,16 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 
-#include <QLocalServer>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 
 #include "korinbo/directory_lock.h"
+#include "korinbo/file_descriptor.h"
 
 namespace korinbo {
 
@@ -32,15 +34,29 @@ class SingleInstance : public QObject {
   // The socket's path: in the user's runtime folder, named after the canonical directory.
   static QString ServerName(const std::filesystem::path& start_dir);
 
+  ~SingleInstance() override;
   void SetHandler(Handler handler) { handler_ = std::move(handler); }
-  bool listening() const { return server_.isListening(); }
+  bool listening() const { return listener_.ok(); }
 
  private:
+  // A later start's connection until its request line is in.
+  struct Caller {
+    explicit Caller(int fd);
+    FileDescriptor socket;
+    QSocketNotifier readable;
+    std::string received;
+  };
+
   explicit SingleInstance(DirectoryLock lock);
+  bool Listen(const std::string& path);
   void Accept();
+  void Read(std::list<Caller>::iterator caller);
 
   DirectoryLock lock_;
-  QLocalServer server_;
+  FileDescriptor listener_;
+  std::string socket_path_;
+  std::unique_ptr<QSocketNotifier> incoming_;
+  std::list<Caller> callers_;
   Handler handler_;
 };
 

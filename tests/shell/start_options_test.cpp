@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLocalSocket>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "korinbo/file_descriptor.h"
 #include "korinbo/test/scoped_env.h"
 #include "korinbo/test/temp_dir.h"
 #include "main_window.h"
@@ -31,6 +31,21 @@ namespace korinbo {
 namespace {
 
 using Request = StartOptions::Request;
+
+sockaddr_un SocketAddressOf(const std::filesystem::path& dir) {
+  const std::string name = SingleInstance::ServerName(dir).toStdString();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  name.copy(address.sun_path, sizeof address.sun_path - 1);
+  return address;
+}
+
+FileDescriptor ConnectedTo(const std::filesystem::path& dir) {
+  FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+  const sockaddr_un address = SocketAddressOf(dir);
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
+  return socket;
+}
 
 struct Parsed {
   StartOptions options;
@@ -161,7 +176,7 @@ class StartOptionsTest : public QObject {
   void ALaterStartFindsTheDirectoryTakenAndHandsItsRequestOver() {
     test::TempDir dir;
     std::string holder;
-    const auto first = SingleInstance::Claim(dir.path(), holder);
+    auto first = SingleInstance::Claim(dir.path(), holder);
     QVERIFY(first != nullptr);
     QVERIFY(first->listening());
     std::vector<SingleInstance::Request> received;
@@ -182,6 +197,13 @@ class StartOptionsTest : public QObject {
     // Another directory is another window's.
     test::TempDir other;
     QVERIFY(SingleInstance::Claim(other.path(), holder) != nullptr);
+
+    // Only the user may connect, and the socket goes with the window.
+    const std::filesystem::path socket_file = SingleInstance::ServerName(dir.path()).toStdString();
+    QCOMPARE(std::filesystem::status(socket_file).permissions() & std::filesystem::perms::all,
+             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    first.reset();
+    QVERIFY(!std::filesystem::exists(std::filesystem::symlink_status(socket_file)));
   }
 
   void NoAnswerWithoutARunningWindowAndGarbageIsRefused() {
@@ -192,24 +214,32 @@ class StartOptionsTest : public QObject {
     QVERIFY(first != nullptr);
     int handled = 0;
     first->SetHandler([&handled](SingleInstance::Request) { ++handled; });
-    QLocalSocket socket;
-    socket.connectToServer(SingleInstance::ServerName(dir.path()));
-    QVERIFY(socket.waitForConnected(10000));
-    socket.write("quit now\n");
-    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QLocalSocket::UnconnectedState, 10000);
+    // The window closes a connection whose request it does not know, or that never ends its line.
+    for (const std::string& sent : {std::string("quit now\n"), std::string(5000, 'x')}) {
+      const FileDescriptor socket = ConnectedTo(dir.path());
+      QVERIFY(socket.ok());
+      QCOMPARE(::send(socket.get(), sent.data(), sent.size(), MSG_NOSIGNAL), static_cast<ssize_t>(sent.size()));
+      char byte = 0;
+      QTRY_COMPARE_WITH_TIMEOUT(::read(socket.get(), &byte, 1), ssize_t{0}, 10000);
+    }
     QCOMPARE(handled, 0);
+    // A caller that sends nothing holds up nobody else.
+    const FileDescriptor silent = ConnectedTo(dir.path());
+    QVERIFY(silent.ok());
+    auto sent = std::async(std::launch::async, [&dir] {
+      return SingleInstance::Send(dir.path(), SingleInstance::Request::kShow, std::chrono::seconds(30));
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 30000);
+    QVERIFY(sent.get());
+    QCOMPARE(handled, 1);
   }
 
   // A window that crashed leaves its socket file; the next start takes the directory over.
   void ASocketLeftByACrashIsTakenOver() {
     test::TempDir dir;
-    const QByteArray name = SingleInstance::ServerName(dir.path()).toLocal8Bit();
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     QVERIFY(fd >= 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    QVERIFY(static_cast<std::size_t>(name.size()) < sizeof address.sun_path);
-    std::copy(name.begin(), name.end(), address.sun_path);
+    const sockaddr_un address = SocketAddressOf(dir.path());
     QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(fd);  // the file stays, nobody listens
     std::string holder;
