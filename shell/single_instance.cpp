@@ -73,17 +73,19 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::ServerName(const std::filesystem::path& start_dir) {
-  const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(start_dir.native()),
-                                                   QCryptographicHash::Sha256);
+  const QByteArray hash =
+      QCryptographicHash::hash(QByteArray::fromStdString(start_dir.native()), QCryptographicHash::Sha256);
   const QString name = QString::fromLatin1(hash.toHex().left(32));
   if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/korinbo-") + name;
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/korinbo-") +
+           name;
   }
   // The shared temporary folder: the user's id keeps users apart.
   return QDir::tempPath() + QStringLiteral("/korinbo-%1-").arg(::getuid()) + name;
 }
 
-std::unique_ptr<SingleInstance> SingleInstance::Claim(const std::filesystem::path& start_dir, std::string& holder) {
+std::unique_ptr<SingleInstance> SingleInstance::Claim(const std::filesystem::path& start_dir,
+                                                      std::string& holder) {
   DirectoryLock lock = DirectoryLock::TryTake(start_dir, "korinbo");
   if (lock.outcome() == DirectoryLock::Outcome::kBusy) {
     holder = lock.holder();
@@ -155,7 +157,8 @@ void SingleInstance::Read(std::list<Caller>::iterator caller) {
   caller->readable.setEnabled(false);
   caller->socket.Close();
   // Erased from the event loop: the notifier is still sending its signal here.
-  QMetaObject::invokeMethod(this, [this, caller] { callers_.erase(caller); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, caller] { callers_.erase(caller); }, Qt::QueuedConnection);
   if (!known) return;
   if (space != std::string::npos && space + 1 < line.size()) {
     qputenv(kActivationToken, QByteArray::fromStdString(line.substr(space + 1)));
@@ -163,10 +166,12 @@ void SingleInstance::Read(std::list<Caller>::iterator caller) {
   if (handler_) handler_(word == RequestWord(Request::kToggle) ? Request::kToggle : Request::kShow);
 }
 
-bool SingleInstance::Send(const std::filesystem::path& start_dir, Request request, std::chrono::milliseconds limit) {
+bool SingleInstance::Send(const std::filesystem::path& start_dir, Request request,
+                          std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   const auto left_ms = [&deadline] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+        .count();
   };
   const auto address = SocketAddress(SocketPath(start_dir));
   if (!address) return false;
