@@ -9,8 +9,12 @@
 namespace korinbo {
 namespace {
 
+constexpr std::size_t kLongestName = 31;
+
+// The name in place rather than behind a pointer: a table of pointers is relocated, and so read
+// and copied, at every start of the program, used or not.
 struct NamedReference {
-  std::string_view name;
+  char name[kLongestName + 1];
   char32_t first;
   char32_t second;  // 0: none
 };
@@ -18,7 +22,6 @@ struct NamedReference {
 constexpr NamedReference kNamedReferences[] = {
 #include "text/character_references.inc"
 };
-constexpr std::size_t kLongestName = 31;
 constexpr char32_t kNoBreakSpace = 0xA0;
 
 struct Reference {
@@ -34,7 +37,9 @@ int DigitValue(char c, int base) {
   return -1;
 }
 
-bool IsAsciiAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // The reference whose "&" is at text[at]; none when the text there is not one that names a character.
 std::optional<Reference> ReadReference(std::string_view text, std::size_t at) {
@@ -62,9 +67,10 @@ std::optional<Reference> ReadReference(std::string_view text, std::size_t at) {
   while (i < text.size() && i - name <= kLongestName && IsAsciiAlnum(text[i])) ++i;
   if (i == name || i == text.size() || text[i] != ';') return std::nullopt;
   const std::string_view wanted = text.substr(name, i - name);
-  const auto found = std::lower_bound(std::begin(kNamedReferences), std::end(kNamedReferences), wanted,
-                                      [](const NamedReference& entry, std::string_view key) { return entry.name < key; });
-  if (found == std::end(kNamedReferences) || found->name != wanted) return std::nullopt;
+  const auto found = std::lower_bound(
+      std::begin(kNamedReferences), std::end(kNamedReferences), wanted,
+      [](const NamedReference& entry, std::string_view key) { return std::string_view(entry.name) < key; });
+  if (found == std::end(kNamedReferences) || std::string_view(found->name) != wanted) return std::nullopt;
   return Reference{found->first, found->second, i + 1};
 }
 
