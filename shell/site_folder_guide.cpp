@@ -39,12 +39,10 @@ QString SiteFolderGuide::GuideText(const std::filesystem::path& start_dir) {
 
 SiteFolderGuide::SiteFolderGuide(QTreeWidget* headline_list, QTreeWidget* site_tree,
                                  const std::filesystem::path& start_dir)
-    : QLabel(headline_list->viewport()), list_(headline_list), tree_(site_tree) {
+    : QLabel(headline_list->viewport()), list_(headline_list), tree_(site_tree), start_dir_(start_dir) {
   setObjectName(QStringLiteral("SiteFolderGuide"));
-  setText(GuideText(start_dir));
   setWordWrap(true);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  setTextInteractionFlags(Qt::TextSelectableByMouse);
   // Greyed, so that it never reads as a headline.
   QPalette palette = this->palette();
   palette.setColor(QPalette::WindowText, palette.color(QPalette::Disabled, QPalette::WindowText));
@@ -82,6 +80,11 @@ void SiteFolderGuide::ScheduleUpdate() {
 void SiteFolderGuide::Update() {
   if (!list_ || !tree_) return;
   const bool wanted = list_->topLevelItemCount() == 0 && tree_->topLevelItemCount() <= 1;
+  if (wanted && text().isEmpty()) {
+    // Only now: selectable text makes the label a whole text document, which most windows never show.
+    setText(GuideText(start_dir_));
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
   if (wanted) {
     const QRect area = list_->viewport()->rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
     setGeometry(area.left(), area.top(), area.width(), heightForWidth(area.width()));

@@ -31,6 +31,7 @@ class SiteFolderGuide : public QLabel {
 
   QPointer<QTreeWidget> list_;
   QPointer<QTreeWidget> tree_;
+  std::filesystem::path start_dir_;
   bool update_pending_ = false;
 };
 
