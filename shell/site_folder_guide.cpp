@@ -56,7 +56,7 @@ SiteFolderGuide::SiteFolderGuide(QTreeWidget* headline_list, QTreeWidget* site_t
     connect(model, &QAbstractItemModel::rowsRemoved, this, &SiteFolderGuide::ScheduleUpdate);
     connect(model, &QAbstractItemModel::modelReset, this, &SiteFolderGuide::ScheduleUpdate);
   }
-  Update();
+  ScheduleUpdate();  // once the window has filled its tree
 }
 
 bool SiteFolderGuide::eventFilter(QObject* watched, QEvent* event) {
