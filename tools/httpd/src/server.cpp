@@ -1,5 +1,6 @@
-// Serving and forwarding are cpp-httplib's. The accepted connections' sockets are handled here:
-// for the faults the library cannot produce, and so that a stop ends every wait at once.
+// Serving and forwarding are cpp-httplib's. The accepted connections' sockets are handled here: for
+// the answers the library cannot give (faults, pieces of chosen sizes), and so that a stop ends every
+// wait at once.
 #include "korinbo/httpd/server.h"
 
 #include <arpa/inet.h>
@@ -25,11 +26,10 @@ namespace {
 using namespace std::chrono_literals;
 using Outcome = httplib::Server::HandlerResponse;
 
-// The connection the current thread serves, for the faults that act on its socket.
+// The connection the current thread serves, for the answers written straight on its socket.
 struct Connection {
   int fd = -1;
   bool keep_open = false;  // set for each request the library takes as valid
-  bool reset_on_close = false;
 };
 thread_local Connection t_connection;
 
@@ -51,50 +51,45 @@ struct Upstream {
 };
 std::optional<Upstream> LoopbackUpstream(std::string_view target) {
   if (!EqualsIgnoreCase(target.substr(0, 7), "http://")) return std::nullopt;
-  target.remove_prefix(7);
-  const std::size_t path_at = std::min(target.find_first_of("/?"), target.size());
-  std::string_view host = target.substr(0, path_at);
-  Upstream upstream{.path = std::string(target.substr(path_at))};
-  if (!upstream.path.starts_with('/')) upstream.path.insert(upstream.path.begin(), '/');
+  const std::size_t path_at = std::min(target.find_first_of("/?", 7), target.size());
+  std::string_view host = target.substr(7, path_at - 7);
+  Upstream to{.path = std::string(target.substr(path_at))};
+  if (!to.path.starts_with('/')) to.path.insert(0, 1, '/');
   if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos) {
-    const auto [end, error] =
-        std::from_chars(host.data() + colon + 1, host.data() + host.size(), upstream.port);
-    if (error != std::errc() || end != host.data() + host.size() || upstream.port < 1 ||
-        upstream.port > 65535) {
+    const auto [end, error] = std::from_chars(host.data() + colon + 1, host.data() + host.size(), to.port);
+    if (error != std::errc() || end != host.data() + host.size() || to.port < 1 || to.port > 65535) {
       return std::nullopt;
     }
     host = host.substr(0, colon);
   }
-  upstream.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
-  if (!IsLoopbackAddress(upstream.host)) return std::nullopt;
-  return upstream;
+  to.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
+  return IsLoopbackAddress(to.host) ? std::optional(to) : std::nullopt;
 }
 
-// A thread for each connection as it comes, as many as there are, so that connections held open
-// never keep a new one waiting; shutdown waits for them all.
+bool SendAll(int fd, std::string_view data) {
+  for (ssize_t sent = 0; !data.empty(); data.remove_prefix(static_cast<std::size_t>(sent))) {
+    if ((sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL)) <= 0) return false;
+  }
+  return true;
+}
+
+// A thread for each connection as it comes, so that connections held open never keep a new one
+// waiting; shutdown waits for them all.
 class ThreadPerConnection final : public httplib::TaskQueue {
  public:
   void enqueue(std::function<void()> task) override {
-    std::lock_guard lock(count_->mutex);
-    ++count_->running;
-    std::thread([count = count_, task = std::move(task)] {
+    ++*running_;
+    std::thread([running = running_, task = std::move(task)] {
       task();
-      std::lock_guard done(count->mutex);
-      if (--count->running == 0) count->none_running.notify_all();
+      if (--*running == 0) running->notify_all();
     }).detach();  // the count outlives the queue until the last thread lets go of it
   }
   void shutdown() override {
-    std::unique_lock lock(count_->mutex);
-    count_->none_running.wait(lock, [&] { return count_->running == 0; });
+    for (int left = *running_; left > 0; left = *running_) running_->wait(left);
   }
 
  private:
-  struct Count {
-    std::mutex mutex;
-    std::condition_variable none_running;
-    int running = 0;
-  };
-  std::shared_ptr<Count> count_ = std::make_shared<Count>();
+  std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace
@@ -162,7 +157,7 @@ struct Endpoint::Impl : httplib::Server {
   // client sent ahead.
   bool process_and_close_socket(socket_t fd) override {
     ++connections;
-    int one = 1;
+    int one = 1;  // else Nagle's rule holds a kept-alive connection's next answer back
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     t_connection = Connection{fd};
     if (std::lock_guard lock(mutex); !stopping) {
@@ -170,7 +165,6 @@ struct Endpoint::Impl : httplib::Server {
     } else {
       ::shutdown(fd, SHUT_RDWR);
     }
-    // The library's stream over a socket, whichever side it is.
     httplib::detail::process_client_socket(
         fd, read_timeout_sec_, read_timeout_usec_, write_timeout_sec_, write_timeout_usec_,
         [&](httplib::Stream& stream) {
@@ -181,75 +175,68 @@ struct Endpoint::Impl : httplib::Server {
                    t_connection.keep_open && !closed && !one_request_per_connection);
           return true;
         });
-    if (t_connection.reset_on_close) {
-      linger reset{1, 0};
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
     std::lock_guard lock(mutex);
     open_sockets.erase(fd);
     ::close(fd);
     return true;
   }
 
-  // Writes the next piece of a scripted body; false to end the connection (a cut, a gone client,
-  // the stop).
-  bool WriteBody(const Response& r, std::size_t& pieces, std::size_t offset, httplib::DataSink& sink) {
-    const bool cut = r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody ||
-                     r.fault == Fault::kBrokenChunked;
+  // The head and the body in the scripted pieces, up to where a fault cuts it; false when the
+  // client went or the stop came.
+  bool WriteRaw(const Response& r, std::uint64_t end) {
+    const int fd = t_connection.fd;
+    const bool chunked = r.chunked || r.fault == Fault::kBrokenChunked;
     const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
-    const std::uint64_t end = cut ? std::min<std::uint64_t>(size, r.fault_after) : size;
-    if (offset >= end && !cut) {
-      sink.done();  // only a chunked body asks beyond its end
-      return true;
-    }
-    if (offset >= end) {
-      if (r.fault == Fault::kBrokenChunked) {
-        ::send(t_connection.fd, "zz-not-a-size\r\nrest\r\n", 21, MSG_NOSIGNAL);
+    std::string head = "HTTP/1.1 " + std::to_string(r.status) + " \r\nConnection: close\r\n";
+    for (const auto& [name, value] : r.headers) head += name + ": " + value + "\r\n";
+    head += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
+                    : "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+    bool sent = SendAll(fd, head);
+    for (std::uint64_t offset = 0, pieces = 0; sent && offset < end;) {
+      std::size_t piece = r.fault == Fault::kTrickle ? 1 : 64 * 1024;
+      if (!r.write_sizes.empty())
+        piece = std::max<std::size_t>(1, r.write_sizes[pieces++ % r.write_sizes.size()]);
+      piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, end - offset));
+      std::string data = r.generated_size > 0 ? GeneratedBytes(offset, piece) : r.body.substr(offset, piece);
+      if (chunked) {
+        char digits[16];
+        data = std::string(digits, std::to_chars(digits, std::end(digits), piece, 16).ptr) + "\r\n" + data +
+               "\r\n";
       }
-      t_connection.reset_on_close = r.fault == Fault::kResetMidBody;
-      Sleep(t_connection.reset_on_close ? 200ms : 100ms);  // the client takes what came before the end
-      return false;
+      offset += piece;
+      sent = SendAll(fd, data) && Sleep(r.fault == Fault::kTrickle ? r.trickle_interval
+                                        : r.write_sizes.empty()    ? 0ms
+                                                                   : 1ms);
     }
-    std::size_t piece = r.fault == Fault::kTrickle ? 1 : 64 * 1024;
-    if (!r.write_sizes.empty()) {
-      piece = std::max<std::size_t>(1, r.write_sizes[pieces++ % r.write_sizes.size()]);
-    }
-    piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, end - offset));
-    const std::string data =
-        r.generated_size > 0 ? GeneratedBytes(offset, piece) : r.body.substr(offset, piece);
-    if (!sink.write(data.data(), data.size())) return false;
-    if (r.fault == Fault::kTrickle) return Sleep(r.trickle_interval);
-    return r.write_sizes.empty() || Sleep(1ms);
+    if (r.fault == Fault::kBrokenChunked) return sent && SendAll(fd, "zz-not-a-size\r\nrest\r\n");
+    return sent && (!chunked || end < size || SendAll(fd, "0\r\n\r\n"));
   }
 
+  // A plain answer goes through the library. Any other is written here, straight on the socket,
+  // and ends the connection.
   void Send(const Response& r, httplib::Response& out) {
     out.status = r.status;
     if (!Sleep(r.delay)) return;
-    if (r.fault == Fault::kNeverAnswer) {
-      pollfd gone{t_connection.fd, POLLRDHUP, 0};  // the client leaving, or the stop
-      ::poll(&gone, 1, -1);
-      ::shutdown(t_connection.fd, SHUT_RDWR);  // what the library writes next goes nowhere
-      return;
-    }
-    for (const auto& [name, value] : r.headers) out.set_header(name, value);
     if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
+      for (const auto& [name, value] : r.headers) out.set_header(name, value);
       out.body = r.body;
       return;
     }
-    const std::string type = out.get_header_value("Content-Type");
-    out.headers.erase("Content-Type");
-    auto writer = [this, r, pieces = std::size_t{0}](std::size_t offset, httplib::DataSink& sink) mutable {
-      return WriteBody(r, pieces, offset, sink);
-    };
-    if (r.chunked || r.fault == Fault::kBrokenChunked) {
-      out.set_chunked_content_provider(type, std::move(writer));
-    } else {
-      const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
-      out.set_content_provider(static_cast<std::size_t>(size), type,
-                               [writer](std::size_t offset, std::size_t, httplib::DataSink& sink) mutable {
-                                 return writer(offset, sink);
-                               });
+    const int fd = t_connection.fd;
+    const bool cut = r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody ||
+                     r.fault == Fault::kBrokenChunked;
+    const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
+    if (r.fault == Fault::kNeverAnswer) {
+      pollfd gone{fd, POLLRDHUP, 0};  // the client leaving, or the stop
+      ::poll(&gone, 1, -1);
+    } else if (WriteRaw(r, cut ? std::min<std::uint64_t>(size, r.fault_after) : size) && cut) {
+      Sleep(r.fault == Fault::kResetMidBody ? 200ms : 100ms);  // the client takes what came before the end
     }
+    if (r.fault == Fault::kResetMidBody) {
+      sockaddr none{.sa_family = AF_UNSPEC, .sa_data = {}};  // drops the connection with a reset; the socket stays
+      ::connect(fd, &none, sizeof none);
+    }
+    ::shutdown(fd, SHUT_RDWR);  // what the library writes next goes nowhere
   }
 };
 
