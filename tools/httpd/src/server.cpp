@@ -24,7 +24,6 @@ namespace korinbo::httpd {
 namespace {
 
 using namespace std::chrono_literals;
-using Outcome = httplib::Server::HandlerResponse;
 
 // The connection the current thread serves, for the answers written straight on its socket.
 struct Connection {
@@ -66,13 +65,6 @@ std::optional<Upstream> LoopbackUpstream(std::string_view target) {
   return IsLoopbackAddress(to.host) ? std::optional(to) : std::nullopt;
 }
 
-bool SendAll(int fd, std::string_view data) {
-  for (ssize_t sent = 0; !data.empty(); data.remove_prefix(static_cast<std::size_t>(sent))) {
-    if ((sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL)) <= 0) return false;
-  }
-  return true;
-}
-
 // A thread for each connection as it comes, so that connections held open never keep a new one
 // waiting; shutdown waits for them all.
 class ThreadPerConnection final : public httplib::TaskQueue {
@@ -95,20 +87,20 @@ class ThreadPerConnection final : public httplib::TaskQueue {
 }  // namespace
 
 struct Endpoint::Impl : httplib::Server {
-  std::string address;
+  const std::string address;
+  const bool proxy;  // else a server of scripts and a folder
   std::uint16_t port = 0;
-  bool one_request_per_connection = false;
   std::thread listener;
   std::atomic<std::size_t> connections{0};
-  mutable std::mutex mutex;
-  mutable std::condition_variable changed;  // a request arrived, or the stop came
+  std::mutex mutex;
+  std::condition_variable changed;  // a request arrived, or the stop came
   bool stopping = false;
   std::set<int> open_sockets;
   std::vector<Request> requests;
   std::map<std::string, httpd::Handler, std::less<>> routes;
   std::chrono::milliseconds default_delay{0};
 
-  explicit Impl(const ServerOptions& options) : address(options.address) {
+  Impl(const ServerOptions& options, bool forwards) : address(options.address), proxy(forwards) {
     if (!IsLoopbackAddress(address)) throw std::runtime_error("httpd: not a loopback address: " + address);
     new_task_queue = [] { return new ThreadPerConnection; };
     set_write_timeout(60);  // a client of the tests may read nothing for a while
@@ -122,27 +114,24 @@ struct Endpoint::Impl : httplib::Server {
       throw std::runtime_error("httpd: cannot bind " + address + ":" + std::to_string(options.port));
     }
     port = static_cast<std::uint16_t>(bound);
-  }
-
-  // Records every valid request, then lets `answer` fill the response; one left without a status
-  // goes on to the library's own routing.
-  void Listen(std::function<void(const Request&, const httplib::Request&, httplib::Response&)> answer) {
-    set_pre_routing_handler(
-        [this, answer = std::move(answer)](const httplib::Request& in, httplib::Response& out) {
-          t_connection.keep_open = true;
-          httplib::Headers sent = in.headers;
-          for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) {
-            sent.erase(added);
-          }
-          Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
-          {
-            std::lock_guard lock(mutex);
-            requests.push_back(request);
-          }
-          changed.notify_all();
-          answer(request, in, out);
-          return out.status == -1 ? Outcome::Unhandled : Outcome::Handled;
-        });
+    set_error_handler([](const httplib::Request&, httplib::Response& out) {
+      if (out.status == 404 && out.body.empty()) out.set_content("Not Found", "text/html");
+    });
+    // Records every valid request and answers it; one left without a status goes on to the library's
+    // own routing.
+    set_pre_routing_handler([this](const httplib::Request& in, httplib::Response& out) {
+      t_connection.keep_open = true;
+      httplib::Headers sent = in.headers;
+      for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) sent.erase(added);
+      Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
+      {
+        std::lock_guard lock(mutex);
+        requests.push_back(request);
+      }
+      changed.notify_all();
+      proxy ? Forward(request, in, out) : Answer(request, out);
+      return out.status == -1 ? HandlerResponse::Unhandled : HandlerResponse::Handled;
+    });
     listener = std::thread([this] { listen_after_bind(); });
     while (!is_running()) std::this_thread::sleep_for(1ms);
   }
@@ -171,8 +160,8 @@ struct Endpoint::Impl : httplib::Server {
           bool closed = false;
           do {
             t_connection.keep_open = false;  // and so it stays for a request the library refuses
-          } while (process_request(stream, one_request_per_connection, closed, nullptr) &&
-                   t_connection.keep_open && !closed && !one_request_per_connection);
+          } while (process_request(stream, proxy, closed, nullptr) && t_connection.keep_open && !closed &&
+                   !proxy);
           return true;
         });
     std::lock_guard lock(mutex);
@@ -181,17 +170,66 @@ struct Endpoint::Impl : httplib::Server {
     return true;
   }
 
-  // The head and the body in the scripted pieces, up to where a fault cuts it; false when the
-  // client went or the stop came.
-  bool WriteRaw(const Response& r, std::uint64_t end) {
+  void Answer(const Request& request, httplib::Response& out) {
+    if (auto length = request.Header("Content-Length");
+        length && (length->empty() || length->find_first_not_of("0123456789") != std::string::npos)) {
+      out.status = 400;  // the library would take the rest for the next request
+      t_connection.keep_open = false;
+      return;
+    }
+    std::unique_lock lock(mutex);
+    const auto route = routes.find(request.target);
+    const httpd::Handler script = route == routes.end() ? nullptr : route->second;
+    const std::chrono::milliseconds delay = default_delay;
+    lock.unlock();
+    if (!script) {
+      Sleep(delay);  // then the library serves the folder, or 404
+      return;
+    }
+    Response r = script(request);
+    out.status = r.status;
+    if (!Sleep(delay + r.delay)) return;
+    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
+      for (const auto& [name, value] : r.headers) out.set_header(name, value);
+      out.body = r.body;
+      return;
+    }
+    // Any other answer is written here, straight on the socket, and ends the connection.
     const int fd = t_connection.fd;
+    const bool reset = r.fault == Fault::kResetMidBody;
+    if (r.fault == Fault::kNeverAnswer) {
+      pollfd gone{fd, POLLRDHUP, 0};  // the client leaving, or the stop
+      ::poll(&gone, 1, -1);
+    } else if (WriteRaw(r) &&
+               (reset || r.fault == Fault::kCloseMidBody || r.fault == Fault::kBrokenChunked)) {
+      Sleep(reset ? 200ms : 100ms);  // the client takes what came before the end
+    }
+    if (reset) {
+      sockaddr none{.sa_family = AF_UNSPEC, .sa_data = {}};  // drops the connection with a reset
+      ::connect(fd, &none, sizeof none);
+    }
+    ::shutdown(fd, SHUT_RDWR);  // what the library writes next goes nowhere
+  }
+
+  // The head, then the body in the scripted pieces up to where a fault cuts it; false when the
+  // client went or the stop came.
+  bool WriteRaw(const Response& r) {
     const bool chunked = r.chunked || r.fault == Fault::kBrokenChunked;
+    const bool cut =
+        r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody || chunked != r.chunked;
     const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
+    const std::uint64_t end = cut ? std::min<std::uint64_t>(size, r.fault_after) : size;
+    const auto send = [fd = t_connection.fd](std::string_view data) {
+      for (ssize_t sent = 0; !data.empty(); data.remove_prefix(static_cast<std::size_t>(sent))) {
+        if ((sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL)) <= 0) return false;
+      }
+      return true;
+    };
     std::string head = "HTTP/1.1 " + std::to_string(r.status) + " \r\nConnection: close\r\n";
     for (const auto& [name, value] : r.headers) head += name + ": " + value + "\r\n";
     head += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
                     : "Content-Length: " + std::to_string(size) + "\r\n\r\n";
-    bool sent = SendAll(fd, head);
+    bool sent = send(head);
     for (std::uint64_t offset = 0, pieces = 0; sent && offset < end;) {
       std::size_t piece = r.fault == Fault::kTrickle ? 1 : 64 * 1024;
       if (!r.write_sizes.empty())
@@ -204,39 +242,33 @@ struct Endpoint::Impl : httplib::Server {
                "\r\n";
       }
       offset += piece;
-      sent = SendAll(fd, data) && Sleep(r.fault == Fault::kTrickle ? r.trickle_interval
-                                        : r.write_sizes.empty()    ? 0ms
-                                                                   : 1ms);
+      const auto pause = r.fault == Fault::kTrickle ? r.trickle_interval : r.write_sizes.empty() ? 0ms : 1ms;
+      sent = send(data) && Sleep(pause);
     }
-    if (r.fault == Fault::kBrokenChunked) return sent && SendAll(fd, "zz-not-a-size\r\nrest\r\n");
-    return sent && (!chunked || end < size || SendAll(fd, "0\r\n\r\n"));
+    if (r.fault == Fault::kBrokenChunked) return sent && send("zz-not-a-size\r\nrest\r\n");
+    return sent && (!chunked || send("0\r\n\r\n"));
   }
 
-  // A plain answer goes through the library. Any other is written here, straight on the socket,
-  // and ends the connection.
-  void Send(const Response& r, httplib::Response& out) {
-    out.status = r.status;
-    if (!Sleep(r.delay)) return;
-    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
-      for (const auto& [name, value] : r.headers) out.set_header(name, value);
-      out.body = r.body;
-      return;
+  // Forwards the request to its loopback host; 502 when it cannot, 501 for CONNECT.
+  void Forward(const Request& request, const httplib::Request& in, httplib::Response& out) {
+    out.status = request.method == "CONNECT" ? 501 : 502;
+    const auto to = LoopbackUpstream(request.target);
+    if (request.method == "CONNECT" || !to) return;
+    httplib::Client upstream(to->host, to->port);
+    upstream.set_decompress(false);
+    upstream.set_url_encode(false);
+    httplib::Request forwarded = in;
+    forwarded.path = to->path;
+    forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
+    for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
+      forwarded.headers.erase(hop);
     }
-    const int fd = t_connection.fd;
-    const bool cut = r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody ||
-                     r.fault == Fault::kBrokenChunked;
-    const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
-    if (r.fault == Fault::kNeverAnswer) {
-      pollfd gone{fd, POLLRDHUP, 0};  // the client leaving, or the stop
-      ::poll(&gone, 1, -1);
-    } else if (WriteRaw(r, cut ? std::min<std::uint64_t>(size, r.fault_after) : size) && cut) {
-      Sleep(r.fault == Fault::kResetMidBody ? 200ms : 100ms);  // the client takes what came before the end
+    if (auto answer = upstream.send(forwarded)) {
+      out = std::move(*answer);
+      for (const char* framing : {"Connection", "Keep-Alive", "Content-Length", "Transfer-Encoding"}) {
+        out.headers.erase(framing);
+      }
     }
-    if (r.fault == Fault::kResetMidBody) {
-      sockaddr none{.sa_family = AF_UNSPEC, .sa_data = {}};  // drops the connection with a reset; the socket stays
-      ::connect(fd, &none, sizeof none);
-    }
-    ::shutdown(fd, SHUT_RDWR);  // what the library writes next goes nowhere
   }
 };
 
@@ -265,7 +297,8 @@ std::string GeneratedBytes(std::uint64_t offset, std::size_t length) {
   return out;
 }
 
-Endpoint::Endpoint(const ServerOptions& options) : impl_(std::make_unique<Impl>(options)) {}
+Endpoint::Endpoint(const ServerOptions& options, bool proxy)
+    : impl_(std::make_unique<Impl>(options, proxy)) {}
 Endpoint::~Endpoint() { Stop(); }
 
 void Endpoint::Stop() {
@@ -273,7 +306,6 @@ void Endpoint::Stop() {
     std::lock_guard lock(impl_->mutex);
     if (std::exchange(impl_->stopping, true)) return;
     for (int fd : impl_->open_sockets) ::shutdown(fd, SHUT_RDWR);  // ends every read, write and poll on it
-    impl_->open_sockets.clear();
   }
   impl_->changed.notify_all();
   impl_->stop();
@@ -300,35 +332,7 @@ void Endpoint::ClearRequests() {
   impl_->requests.clear();
 }
 
-Server::Server(ServerOptions options) : Endpoint(options) {
-  impl_->set_error_handler(
-      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& out) {
-        if (out.status != 404 || !out.body.empty()) return Outcome::Unhandled;
-        out.set_content("Not Found", "text/html");
-        return Outcome::Handled;
-      }));
-  impl_->Listen(
-      [impl = impl_.get()](const Request& request, const httplib::Request&, httplib::Response& out) {
-        if (auto length = request.Header("Content-Length");
-            length && (length->empty() || length->find_first_not_of("0123456789") != std::string::npos)) {
-          out.status = 400;  // the library would take the rest for the next request
-          t_connection.keep_open = false;
-          return;
-        }
-        std::unique_lock lock(impl->mutex);
-        const auto route = impl->routes.find(request.target);
-        const Handler script = route == impl->routes.end() ? nullptr : route->second;
-        const std::chrono::milliseconds delay = impl->default_delay;
-        lock.unlock();
-        if (!script) {
-          impl->Sleep(delay);  // then the library serves the folder, or 404
-          return;
-        }
-        Response response = script(request);
-        response.delay += delay;
-        impl->Send(response, out);
-      });
-}
+Server::Server(ServerOptions options) : Endpoint(options, false) {}
 
 std::string Server::Url(std::string_view target) const {
   return "http://" + address() + ":" + std::to_string(port()) + std::string(target);
@@ -353,29 +357,7 @@ void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
   impl_->default_delay = delay;
 }
 
-Proxy::Proxy(ServerOptions options) : Endpoint(options) {
-  impl_->one_request_per_connection = true;
-  impl_->Listen([](const Request& request, const httplib::Request& in, httplib::Response& out) {
-    out.status = request.method == "CONNECT" ? 501 : 502;
-    const auto to = LoopbackUpstream(request.target);
-    if (request.method == "CONNECT" || !to) return;
-    httplib::Client upstream(to->host, to->port);
-    upstream.set_decompress(false);
-    upstream.set_url_encode(false);
-    httplib::Request forwarded = in;
-    forwarded.path = to->path;
-    forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
-    for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
-      forwarded.headers.erase(hop);
-    }
-    if (auto answer = upstream.send(forwarded)) {
-      out = std::move(*answer);
-      for (const char* framing : {"Connection", "Keep-Alive", "Content-Length", "Transfer-Encoding"}) {
-        out.headers.erase(framing);
-      }
-    }
-  });
-}
+Proxy::Proxy(ServerOptions options) : Endpoint(options, true) {}
 
 std::string Proxy::HostPort() const { return address() + ":" + std::to_string(port()); }
 
