@@ -188,38 +188,23 @@ struct Endpoint::Impl : httplib::Server {
     }
     Response r = script(request);
     out.status = r.status;
-    if (!Sleep(delay + r.delay)) return;
-    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
-      for (const auto& [name, value] : r.headers) out.set_header(name, value);
-      out.body = r.body;
-      return;
-    }
-    // Any other answer is written here, straight on the socket, and ends the connection.
-    const int fd = t_connection.fd;
-    const bool reset = r.fault == Fault::kResetMidBody;
-    if (r.fault == Fault::kNeverAnswer) {
-      pollfd gone{fd, POLLRDHUP, 0};  // the client leaving, or the stop
-      ::poll(&gone, 1, -1);
-    } else if (WriteRaw(r) &&
-               (reset || r.fault == Fault::kCloseMidBody || r.fault == Fault::kBrokenChunked)) {
-      Sleep(reset ? 200ms : 100ms);  // the client takes what came before the end
-    }
-    if (reset) {
-      sockaddr none{.sa_family = AF_UNSPEC, .sa_data = {}};  // drops the connection with a reset
-      ::connect(fd, &none, sizeof none);
-    }
-    ::shutdown(fd, SHUT_RDWR);  // what the library writes next goes nowhere
+    for (const auto& [name, value] : r.headers) out.set_header(name, value);
+    out.body = r.body;
+    const bool plain =
+        r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked;
+    if (Sleep(delay + r.delay) && !plain) WriteRaw(r);
   }
 
-  // The head, then the body in the scripted pieces up to where a fault cuts it; false when the
-  // client went or the stop came.
-  bool WriteRaw(const Response& r) {
+  // Any answer but a plain one is written here, straight on the socket, and ends the connection: the
+  // head, then the body in the scripted pieces up to where a fault cuts it.
+  void WriteRaw(const Response& r) {
+    const int fd = t_connection.fd;
     const bool chunked = r.chunked || r.fault == Fault::kBrokenChunked;
-    const bool cut =
-        r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody || chunked != r.chunked;
+    const bool reset = r.fault == Fault::kResetMidBody;
+    const bool cut = reset || r.fault == Fault::kCloseMidBody || r.fault == Fault::kBrokenChunked;
     const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
     const std::uint64_t end = cut ? std::min<std::uint64_t>(size, r.fault_after) : size;
-    const auto send = [fd = t_connection.fd](std::string_view data) {
+    const auto send = [fd](std::string_view data) {
       for (ssize_t sent = 0; !data.empty(); data.remove_prefix(static_cast<std::size_t>(sent))) {
         if ((sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL)) <= 0) return false;
       }
@@ -229,12 +214,14 @@ struct Endpoint::Impl : httplib::Server {
     for (const auto& [name, value] : r.headers) head += name + ": " + value + "\r\n";
     head += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
                     : "Content-Length: " + std::to_string(size) + "\r\n\r\n";
-    bool sent = send(head);
+    const std::string_view last = r.fault == Fault::kBrokenChunked ? "zz-not-a-size\r\nrest\r\n"
+                                  : chunked                        ? "0\r\n\r\n"
+                                                                   : "";
+    bool sent = r.fault != Fault::kNeverAnswer && send(head);
     for (std::uint64_t offset = 0, pieces = 0; sent && offset < end;) {
-      std::size_t piece = r.fault == Fault::kTrickle ? 1 : 64 * 1024;
-      if (!r.write_sizes.empty())
-        piece = std::max<std::size_t>(1, r.write_sizes[pieces++ % r.write_sizes.size()]);
-      piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, end - offset));
+      const std::size_t wanted = r.write_sizes.empty() ? (r.fault == Fault::kTrickle ? 1 : 64 * 1024)
+                                                       : r.write_sizes[pieces++ % r.write_sizes.size()];
+      const auto piece = static_cast<std::size_t>(std::clamp<std::uint64_t>(wanted, 1, end - offset));
       std::string data = r.generated_size > 0 ? GeneratedBytes(offset, piece) : r.body.substr(offset, piece);
       if (chunked) {
         char digits[16];
@@ -245,8 +232,17 @@ struct Endpoint::Impl : httplib::Server {
       const auto pause = r.fault == Fault::kTrickle ? r.trickle_interval : r.write_sizes.empty() ? 0ms : 1ms;
       sent = send(data) && Sleep(pause);
     }
-    if (r.fault == Fault::kBrokenChunked) return sent && send("zz-not-a-size\r\nrest\r\n");
-    return sent && (!chunked || send("0\r\n\r\n"));
+    if (r.fault == Fault::kNeverAnswer) {
+      pollfd gone{fd, POLLRDHUP, 0};  // the client leaving, or the stop
+      ::poll(&gone, 1, -1);
+    } else if (sent && send(last) && cut) {
+      Sleep(reset ? 200ms : 100ms);  // the client takes what came before the end
+    }
+    if (reset) {
+      sockaddr none{.sa_family = AF_UNSPEC, .sa_data = {}};  // drops the connection with a reset
+      ::connect(fd, &none, sizeof none);
+    }
+    ::shutdown(fd, SHUT_RDWR);  // what the library writes next goes nowhere
   }
 
   // Forwards the request to its loopback host; 502 when it cannot, 501 for CONNECT.
