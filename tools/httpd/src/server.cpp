@@ -25,12 +25,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The connection the current thread serves, for the answers written straight on its socket.
-struct Connection {
-  int fd = -1;
-  bool keep_open = false;  // set for each request the library takes as valid
-};
-thread_local Connection t_connection;
+// The connection the current thread serves: its socket, for the answers written straight on it, and
+// whether it stays open for another request (set for each request the library takes as valid).
+thread_local int t_socket = -1;
+thread_local bool t_keep_open = false;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return std::tolower(c & 0xFF); };
@@ -114,13 +112,13 @@ struct Endpoint::Impl : httplib::Server {
       throw std::runtime_error("httpd: cannot bind " + address + ":" + std::to_string(options.port));
     }
     port = static_cast<std::uint16_t>(bound);
-    set_error_handler([](const httplib::Request&, httplib::Response& out) {
-      if (out.status == 404 && out.body.empty()) out.set_content("Not Found", "text/html");
+    set_error_handler([this](const httplib::Request&, httplib::Response& out) {
+      if (!proxy && out.status == 404 && out.body.empty()) out.set_content("Not Found", "text/html");
     });
     // Records every valid request and answers it; one left without a status goes on to the library's
     // own routing.
     set_pre_routing_handler([this](const httplib::Request& in, httplib::Response& out) {
-      t_connection.keep_open = true;
+      t_keep_open = true;
       httplib::Headers sent = in.headers;
       for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) sent.erase(added);
       Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
@@ -148,7 +146,7 @@ struct Endpoint::Impl : httplib::Server {
     ++connections;
     int one = 1;  // else Nagle's rule holds a kept-alive connection's next answer back
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    t_connection = Connection{fd};
+    t_socket = fd;
     if (std::lock_guard lock(mutex); !stopping) {
       open_sockets.insert(fd);
     } else {
@@ -159,9 +157,8 @@ struct Endpoint::Impl : httplib::Server {
         [&](httplib::Stream& stream) {
           bool closed = false;
           do {
-            t_connection.keep_open = false;  // and so it stays for a request the library refuses
-          } while (process_request(stream, proxy, closed, nullptr) && t_connection.keep_open && !closed &&
-                   !proxy);
+            t_keep_open = false;  // and so it stays for a request the library refuses
+          } while (process_request(stream, proxy, closed, nullptr) && t_keep_open && !closed && !proxy);
           return true;
         });
     std::lock_guard lock(mutex);
@@ -174,7 +171,7 @@ struct Endpoint::Impl : httplib::Server {
     if (auto length = request.Header("Content-Length");
         length && (length->empty() || length->find_first_not_of("0123456789") != std::string::npos)) {
       out.status = 400;  // the library would take the rest for the next request
-      t_connection.keep_open = false;
+      t_keep_open = false;
       return;
     }
     std::unique_lock lock(mutex);
@@ -198,7 +195,7 @@ struct Endpoint::Impl : httplib::Server {
   // Any answer but a plain one is written here, straight on the socket, and ends the connection: the
   // head, then the body in the scripted pieces up to where a fault cuts it.
   void WriteRaw(const Response& r) {
-    const int fd = t_connection.fd;
+    const int fd = t_socket;
     const bool chunked = r.chunked || r.fault == Fault::kBrokenChunked;
     const bool reset = r.fault == Fault::kResetMidBody;
     const bool cut = reset || r.fault == Fault::kCloseMidBody || r.fault == Fault::kBrokenChunked;

@@ -88,10 +88,10 @@ class Endpoint {
   // Closes every socket and joins the threads; the destructor calls it.
   void Stop();
 
-  struct Impl;
-
  protected:
-  Endpoint(const ServerOptions& options, bool proxy);  // throws std::runtime_error if it cannot bind
+  struct Impl;
+  // Throws std::runtime_error when the address is not a loopback address or cannot be bound.
+  Endpoint(const ServerOptions& options, bool proxy);
   std::unique_ptr<Impl> impl_;
 };
 
