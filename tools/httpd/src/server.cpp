@@ -1,5 +1,6 @@
-// Serving and forwarding are cpp-httplib's. The accepted connections' sockets are handled here:
-// for the faults the library cannot produce, and so that a stop ends every wait at once.
+// Serving and forwarding are cpp-httplib's. The accepted connections' sockets are handled here: for
+// the answers the library cannot give (faults, pieces of chosen sizes), and so that a stop ends every
+// wait at once.
 #include "korinbo/httpd/server.h"
 
 #include <arpa/inet.h>
@@ -23,15 +24,11 @@ namespace korinbo::httpd {
 namespace {
 
 using namespace std::chrono_literals;
-using Outcome = httplib::Server::HandlerResponse;
 
-// The connection the current thread serves, for the faults that act on its socket.
-struct Connection {
-  int fd = -1;
-  bool keep_open = false;  // set for each request the library takes as valid
-  bool reset_on_close = false;
-};
-thread_local Connection t_connection;
+// The connection the current thread serves: its socket, for the answers written straight on it, and
+// whether it stays open for another request (set for each request the library takes as valid).
+thread_local int t_socket = -1;
+thread_local bool t_keep_open = false;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return std::tolower(c & 0xFF); };
@@ -51,69 +48,57 @@ struct Upstream {
 };
 std::optional<Upstream> LoopbackUpstream(std::string_view target) {
   if (!EqualsIgnoreCase(target.substr(0, 7), "http://")) return std::nullopt;
-  target.remove_prefix(7);
-  const std::size_t path_at = std::min(target.find_first_of("/?"), target.size());
-  std::string_view host = target.substr(0, path_at);
-  Upstream upstream{.path = std::string(target.substr(path_at))};
-  if (!upstream.path.starts_with('/')) upstream.path.insert(upstream.path.begin(), '/');
+  const std::size_t path_at = std::min(target.find_first_of("/?", 7), target.size());
+  std::string_view host = target.substr(7, path_at - 7);
+  Upstream to{.path = std::string(target.substr(path_at))};
+  if (!to.path.starts_with('/')) to.path.insert(0, 1, '/');
   if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos) {
-    const auto [end, error] =
-        std::from_chars(host.data() + colon + 1, host.data() + host.size(), upstream.port);
-    if (error != std::errc() || end != host.data() + host.size() || upstream.port < 1 ||
-        upstream.port > 65535) {
+    const auto [end, error] = std::from_chars(host.data() + colon + 1, host.data() + host.size(), to.port);
+    if (error != std::errc() || end != host.data() + host.size() || to.port < 1 || to.port > 65535) {
       return std::nullopt;
     }
     host = host.substr(0, colon);
   }
-  upstream.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
-  if (!IsLoopbackAddress(upstream.host)) return std::nullopt;
-  return upstream;
+  to.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
+  return IsLoopbackAddress(to.host) ? std::optional(to) : std::nullopt;
 }
 
-// A thread for each connection as it comes, as many as there are, so that connections held open
-// never keep a new one waiting; shutdown waits for them all.
+// A thread for each connection as it comes, so that connections held open never keep a new one
+// waiting; shutdown waits for them all.
 class ThreadPerConnection final : public httplib::TaskQueue {
  public:
   void enqueue(std::function<void()> task) override {
-    std::lock_guard lock(count_->mutex);
-    ++count_->running;
-    std::thread([count = count_, task = std::move(task)] {
+    ++*running_;
+    std::thread([running = running_, task = std::move(task)] {
       task();
-      std::lock_guard done(count->mutex);
-      if (--count->running == 0) count->none_running.notify_all();
+      if (--*running == 0) running->notify_all();
     }).detach();  // the count outlives the queue until the last thread lets go of it
   }
   void shutdown() override {
-    std::unique_lock lock(count_->mutex);
-    count_->none_running.wait(lock, [&] { return count_->running == 0; });
+    for (int left = *running_; left > 0; left = *running_) running_->wait(left);
   }
 
  private:
-  struct Count {
-    std::mutex mutex;
-    std::condition_variable none_running;
-    int running = 0;
-  };
-  std::shared_ptr<Count> count_ = std::make_shared<Count>();
+  std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace
 
 struct Endpoint::Impl : httplib::Server {
-  std::string address;
+  const std::string address;
+  const bool proxy;  // else a server of scripts and a folder
   std::uint16_t port = 0;
-  bool one_request_per_connection = false;
   std::thread listener;
   std::atomic<std::size_t> connections{0};
-  mutable std::mutex mutex;
-  mutable std::condition_variable changed;  // a request arrived, or the stop came
+  std::mutex mutex;
+  std::condition_variable changed;  // a request arrived, or the stop came
   bool stopping = false;
   std::set<int> open_sockets;
   std::vector<Request> requests;
   std::map<std::string, httpd::Handler, std::less<>> routes;
   std::chrono::milliseconds default_delay{0};
 
-  explicit Impl(const ServerOptions& options) : address(options.address) {
+  Impl(const ServerOptions& options, bool forwards) : address(options.address), proxy(forwards) {
     if (!IsLoopbackAddress(address)) throw std::runtime_error("httpd: not a loopback address: " + address);
     new_task_queue = [] { return new ThreadPerConnection; };
     set_write_timeout(60);  // a client of the tests may read nothing for a while
@@ -127,27 +112,24 @@ struct Endpoint::Impl : httplib::Server {
       throw std::runtime_error("httpd: cannot bind " + address + ":" + std::to_string(options.port));
     }
     port = static_cast<std::uint16_t>(bound);
-  }
-
-  // Records every valid request, then lets `answer` fill the response; one left without a status
-  // goes on to the library's own routing.
-  void Listen(std::function<void(const Request&, const httplib::Request&, httplib::Response&)> answer) {
-    set_pre_routing_handler(
-        [this, answer = std::move(answer)](const httplib::Request& in, httplib::Response& out) {
-          t_connection.keep_open = true;
-          httplib::Headers sent = in.headers;
-          for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) {
-            sent.erase(added);
-          }
-          Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
-          {
-            std::lock_guard lock(mutex);
-            requests.push_back(request);
-          }
-          changed.notify_all();
-          answer(request, in, out);
-          return out.status == -1 ? Outcome::Unhandled : Outcome::Handled;
-        });
+    set_error_handler([this](const httplib::Request&, httplib::Response& out) {
+      if (!proxy && out.status == 404 && out.body.empty()) out.set_content("Not Found", "text/html");
+    });
+    // Records every valid request and answers it; one left without a status goes on to the library's
+    // own routing.
+    set_pre_routing_handler([this](const httplib::Request& in, httplib::Response& out) {
+      t_keep_open = true;
+      httplib::Headers sent = in.headers;
+      for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) sent.erase(added);
+      Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
+      {
+        std::lock_guard lock(mutex);
+        requests.push_back(request);
+      }
+      changed.notify_all();
+      proxy ? Forward(request, in, out) : Answer(request, out);
+      return out.status == -1 ? HandlerResponse::Unhandled : HandlerResponse::Handled;
+    });
     listener = std::thread([this] { listen_after_bind(); });
     while (!is_running()) std::this_thread::sleep_for(1ms);
   }
@@ -162,93 +144,123 @@ struct Endpoint::Impl : httplib::Server {
   // client sent ahead.
   bool process_and_close_socket(socket_t fd) override {
     ++connections;
-    int one = 1;
+    int one = 1;  // else Nagle's rule holds a kept-alive connection's next answer back
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    t_connection = Connection{fd};
+    t_socket = fd;
     if (std::lock_guard lock(mutex); !stopping) {
       open_sockets.insert(fd);
     } else {
       ::shutdown(fd, SHUT_RDWR);
     }
-    // The library's stream over a socket, whichever side it is.
     httplib::detail::process_client_socket(
         fd, read_timeout_sec_, read_timeout_usec_, write_timeout_sec_, write_timeout_usec_,
         [&](httplib::Stream& stream) {
           bool closed = false;
           do {
-            t_connection.keep_open = false;  // and so it stays for a request the library refuses
-          } while (process_request(stream, one_request_per_connection, closed, nullptr) &&
-                   t_connection.keep_open && !closed && !one_request_per_connection);
+            t_keep_open = false;  // and so it stays for a request the library refuses
+          } while (process_request(stream, proxy, closed, nullptr) && t_keep_open && !closed && !proxy);
           return true;
         });
-    if (t_connection.reset_on_close) {
-      linger reset{1, 0};
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
     std::lock_guard lock(mutex);
     open_sockets.erase(fd);
     ::close(fd);
     return true;
   }
 
-  // Writes the next piece of a scripted body; false to end the connection (a cut, a gone client,
-  // the stop).
-  bool WriteBody(const Response& r, std::size_t& pieces, std::size_t offset, httplib::DataSink& sink) {
-    const bool cut = r.fault == Fault::kCloseMidBody || r.fault == Fault::kResetMidBody ||
-                     r.fault == Fault::kBrokenChunked;
-    const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
-    const std::uint64_t end = cut ? std::min<std::uint64_t>(size, r.fault_after) : size;
-    if (offset >= end && !cut) {
-      sink.done();  // only a chunked body asks beyond its end
-      return true;
+  void Answer(const Request& request, httplib::Response& out) {
+    if (auto length = request.Header("Content-Length");
+        length && (length->empty() || length->find_first_not_of("0123456789") != std::string::npos)) {
+      out.status = 400;  // the library would take the rest for the next request
+      t_keep_open = false;
+      return;
     }
-    if (offset >= end) {
-      if (r.fault == Fault::kBrokenChunked) {
-        ::send(t_connection.fd, "zz-not-a-size\r\nrest\r\n", 21, MSG_NOSIGNAL);
-      }
-      t_connection.reset_on_close = r.fault == Fault::kResetMidBody;
-      Sleep(t_connection.reset_on_close ? 200ms : 100ms);  // the client takes what came before the end
-      return false;
+    std::unique_lock lock(mutex);
+    const auto route = routes.find(request.target);
+    const httpd::Handler script = route == routes.end() ? nullptr : route->second;
+    const std::chrono::milliseconds delay = default_delay;
+    lock.unlock();
+    if (!script) {
+      Sleep(delay);  // then the library serves the folder, or 404
+      return;
     }
-    std::size_t piece = r.fault == Fault::kTrickle ? 1 : 64 * 1024;
-    if (!r.write_sizes.empty()) {
-      piece = std::max<std::size_t>(1, r.write_sizes[pieces++ % r.write_sizes.size()]);
-    }
-    piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, end - offset));
-    const std::string data =
-        r.generated_size > 0 ? GeneratedBytes(offset, piece) : r.body.substr(offset, piece);
-    if (!sink.write(data.data(), data.size())) return false;
-    if (r.fault == Fault::kTrickle) return Sleep(r.trickle_interval);
-    return r.write_sizes.empty() || Sleep(1ms);
+    Response r = script(request);
+    out.status = r.status;
+    for (const auto& [name, value] : r.headers) out.set_header(name, value);
+    out.body = r.body;
+    const bool plain =
+        r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked;
+    if (Sleep(delay + r.delay) && !plain) WriteRaw(r);
   }
 
-  void Send(const Response& r, httplib::Response& out) {
-    out.status = r.status;
-    if (!Sleep(r.delay)) return;
-    if (r.fault == Fault::kNeverAnswer) {
-      pollfd gone{t_connection.fd, POLLRDHUP, 0};  // the client leaving, or the stop
-      ::poll(&gone, 1, -1);
-      ::shutdown(t_connection.fd, SHUT_RDWR);  // what the library writes next goes nowhere
-      return;
-    }
-    for (const auto& [name, value] : r.headers) out.set_header(name, value);
-    if (r.generated_size == 0 && r.fault == Fault::kNone && r.write_sizes.empty() && !r.chunked) {
-      out.body = r.body;
-      return;
-    }
-    const std::string type = out.get_header_value("Content-Type");
-    out.headers.erase("Content-Type");
-    auto writer = [this, r, pieces = std::size_t{0}](std::size_t offset, httplib::DataSink& sink) mutable {
-      return WriteBody(r, pieces, offset, sink);
+  // Any answer but a plain one is written here, straight on the socket, and ends the connection: the
+  // head, then the body in the scripted pieces up to where a fault cuts it.
+  void WriteRaw(const Response& r) {
+    const int fd = t_socket;
+    const bool chunked = r.chunked || r.fault == Fault::kBrokenChunked;
+    const bool reset = r.fault == Fault::kResetMidBody;
+    const bool cut = reset || r.fault == Fault::kCloseMidBody || r.fault == Fault::kBrokenChunked;
+    const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
+    const std::uint64_t end = cut ? std::min<std::uint64_t>(size, r.fault_after) : size;
+    const auto send = [fd](std::string_view data) {
+      for (ssize_t sent = 0; !data.empty(); data.remove_prefix(static_cast<std::size_t>(sent))) {
+        if ((sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL)) <= 0) return false;
+      }
+      return true;
     };
-    if (r.chunked || r.fault == Fault::kBrokenChunked) {
-      out.set_chunked_content_provider(type, std::move(writer));
-    } else {
-      const std::uint64_t size = r.generated_size > 0 ? r.generated_size : r.body.size();
-      out.set_content_provider(static_cast<std::size_t>(size), type,
-                               [writer](std::size_t offset, std::size_t, httplib::DataSink& sink) mutable {
-                                 return writer(offset, sink);
-                               });
+    std::string head = "HTTP/1.1 " + std::to_string(r.status) + " \r\nConnection: close\r\n";
+    for (const auto& [name, value] : r.headers) head += name + ": " + value + "\r\n";
+    head += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
+                    : "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+    const std::string_view last = r.fault == Fault::kBrokenChunked ? "zz-not-a-size\r\nrest\r\n"
+                                  : chunked                        ? "0\r\n\r\n"
+                                                                   : "";
+    bool sent = r.fault != Fault::kNeverAnswer && send(head);
+    for (std::uint64_t offset = 0, pieces = 0; sent && offset < end;) {
+      const std::size_t wanted = r.write_sizes.empty() ? (r.fault == Fault::kTrickle ? 1 : 64 * 1024)
+                                                       : r.write_sizes[pieces++ % r.write_sizes.size()];
+      const auto piece = static_cast<std::size_t>(std::clamp<std::uint64_t>(wanted, 1, end - offset));
+      std::string data = r.generated_size > 0 ? GeneratedBytes(offset, piece) : r.body.substr(offset, piece);
+      if (chunked) {
+        char digits[16];
+        data = std::string(digits, std::to_chars(digits, std::end(digits), piece, 16).ptr) + "\r\n" + data +
+               "\r\n";
+      }
+      offset += piece;
+      const auto pause = r.fault == Fault::kTrickle ? r.trickle_interval : r.write_sizes.empty() ? 0ms : 1ms;
+      sent = send(data) && Sleep(pause);
+    }
+    if (r.fault == Fault::kNeverAnswer) {
+      pollfd gone{fd, POLLRDHUP, 0};  // the client leaving, or the stop
+      ::poll(&gone, 1, -1);
+    } else if (sent && send(last) && cut) {
+      Sleep(reset ? 200ms : 100ms);  // the client takes what came before the end
+    }
+    if (reset) {
+      sockaddr none{.sa_family = AF_UNSPEC, .sa_data = {}};  // drops the connection with a reset
+      ::connect(fd, &none, sizeof none);
+    }
+    ::shutdown(fd, SHUT_RDWR);  // what the library writes next goes nowhere
+  }
+
+  // Forwards the request to its loopback host; 502 when it cannot, 501 for CONNECT.
+  void Forward(const Request& request, const httplib::Request& in, httplib::Response& out) {
+    out.status = request.method == "CONNECT" ? 501 : 502;
+    const auto to = LoopbackUpstream(request.target);
+    if (request.method == "CONNECT" || !to) return;
+    httplib::Client upstream(to->host, to->port);
+    upstream.set_decompress(false);
+    upstream.set_url_encode(false);
+    httplib::Request forwarded = in;
+    forwarded.path = to->path;
+    forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
+    for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
+      forwarded.headers.erase(hop);
+    }
+    if (auto answer = upstream.send(forwarded)) {
+      out = std::move(*answer);
+      for (const char* framing : {"Connection", "Keep-Alive", "Content-Length", "Transfer-Encoding"}) {
+        out.headers.erase(framing);
+      }
     }
   }
 };
@@ -278,7 +290,8 @@ std::string GeneratedBytes(std::uint64_t offset, std::size_t length) {
   return out;
 }
 
-Endpoint::Endpoint(const ServerOptions& options) : impl_(std::make_unique<Impl>(options)) {}
+Endpoint::Endpoint(const ServerOptions& options, bool proxy)
+    : impl_(std::make_unique<Impl>(options, proxy)) {}
 Endpoint::~Endpoint() { Stop(); }
 
 void Endpoint::Stop() {
@@ -286,7 +299,6 @@ void Endpoint::Stop() {
     std::lock_guard lock(impl_->mutex);
     if (std::exchange(impl_->stopping, true)) return;
     for (int fd : impl_->open_sockets) ::shutdown(fd, SHUT_RDWR);  // ends every read, write and poll on it
-    impl_->open_sockets.clear();
   }
   impl_->changed.notify_all();
   impl_->stop();
@@ -313,35 +325,7 @@ void Endpoint::ClearRequests() {
   impl_->requests.clear();
 }
 
-Server::Server(ServerOptions options) : Endpoint(options) {
-  impl_->set_error_handler(
-      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& out) {
-        if (out.status != 404 || !out.body.empty()) return Outcome::Unhandled;
-        out.set_content("Not Found", "text/html");
-        return Outcome::Handled;
-      }));
-  impl_->Listen(
-      [impl = impl_.get()](const Request& request, const httplib::Request&, httplib::Response& out) {
-        if (auto length = request.Header("Content-Length");
-            length && (length->empty() || length->find_first_not_of("0123456789") != std::string::npos)) {
-          out.status = 400;  // the library would take the rest for the next request
-          t_connection.keep_open = false;
-          return;
-        }
-        std::unique_lock lock(impl->mutex);
-        const auto route = impl->routes.find(request.target);
-        const Handler script = route == impl->routes.end() ? nullptr : route->second;
-        const std::chrono::milliseconds delay = impl->default_delay;
-        lock.unlock();
-        if (!script) {
-          impl->Sleep(delay);  // then the library serves the folder, or 404
-          return;
-        }
-        Response response = script(request);
-        response.delay += delay;
-        impl->Send(response, out);
-      });
-}
+Server::Server(ServerOptions options) : Endpoint(options, false) {}
 
 std::string Server::Url(std::string_view target) const {
   return "http://" + address() + ":" + std::to_string(port()) + std::string(target);
@@ -366,29 +350,7 @@ void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
   impl_->default_delay = delay;
 }
 
-Proxy::Proxy(ServerOptions options) : Endpoint(options) {
-  impl_->one_request_per_connection = true;
-  impl_->Listen([](const Request& request, const httplib::Request& in, httplib::Response& out) {
-    out.status = request.method == "CONNECT" ? 501 : 502;
-    const auto to = LoopbackUpstream(request.target);
-    if (request.method == "CONNECT" || !to) return;
-    httplib::Client upstream(to->host, to->port);
-    upstream.set_decompress(false);
-    upstream.set_url_encode(false);
-    httplib::Request forwarded = in;
-    forwarded.path = to->path;
-    forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
-    for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
-      forwarded.headers.erase(hop);
-    }
-    if (auto answer = upstream.send(forwarded)) {
-      out = std::move(*answer);
-      for (const char* framing : {"Connection", "Keep-Alive", "Content-Length", "Transfer-Encoding"}) {
-        out.headers.erase(framing);
-      }
-    }
-  });
-}
+Proxy::Proxy(ServerOptions options) : Endpoint(options, true) {}
 
 std::string Proxy::HostPort() const { return address() + ":" + std::to_string(port()); }
 
