@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "korinbo/large_block.h"
+
 namespace korinbo {
 
 // The whole file; nullopt when it does not exist. Throws FileError ("ファイル %s を開けません")
@@ -15,6 +17,8 @@ namespace korinbo {
 // writer closes it; one without a writer reads as empty.
 // `spare_capacity`: room for this many more bytes, for a text that will grow.
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& path, std::size_t spare_capacity = 0);
+// The same, in large-block storage: for a file that may be megabytes (a history file).
+std::optional<LargeString> ReadLargeFileBytes(const std::filesystem::path& path, std::size_t spare_capacity = 0);
 
 // Whether a replaced file must survive a power failure: flushed to disk before and after the
 // rename (user data), or only renamed, which already survives a crash or a kill of the program and
@@ -55,7 +59,10 @@ AppendedStamps AppendLine(const std::filesystem::path& path, std::string_view li
 // everything from the first NUL byte on is dropped.
 std::vector<std::string> SplitLines(std::string_view text);
 // Where each line of SplitLines lies in the text, appended to `starts` and `sizes`.
-void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std::vector<std::size_t>& sizes);
+template <typename Spans>
+void SplitLineSpans(std::string_view text, Spans& starts, Spans& sizes);
+extern template void SplitLineSpans(std::string_view, std::vector<std::size_t>&, std::vector<std::size_t>&);
+extern template void SplitLineSpans(std::string_view, LargeVector<std::size_t>&, LargeVector<std::size_t>&);
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 

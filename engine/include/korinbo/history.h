@@ -25,13 +25,13 @@ class HistoryLines {
  public:
   HistoryLines() = default;
   // The lines of a file's bytes, as SplitLines gives them.
-  static HistoryLines FromText(std::string text);
+  static HistoryLines FromText(std::string_view text);
+  static HistoryLines FromText(LargeString text);
   explicit HistoryLines(const std::vector<std::string>& lines);
   HistoryLines(std::initializer_list<std::string_view> lines);
 
   std::size_t size() const { return starts_.size(); }
   std::string_view operator[](std::size_t i) const { return std::string_view(text_).substr(starts_[i], sizes_[i]); }
-  const std::vector<std::size_t>& Sizes() const { return sizes_; }
   std::vector<std::string> Lines() const;
 
   void Append(std::string_view line);
@@ -48,9 +48,9 @@ class HistoryLines {
   template <typename Texts>
   void AppendAll(const Texts& lines);
 
-  std::string text_;
-  std::vector<std::size_t> starts_;
-  std::vector<std::size_t> sizes_;
+  LargeString text_;
+  LargeVector<std::size_t> starts_;
+  LargeVector<std::size_t> sizes_;
 };
 
 // Lines, for the test whether a history list holds a link as one of its lines, as a set: the
@@ -65,7 +65,7 @@ class LineSet {
  private:
   std::size_t SlotOf(std::string_view line) const;  // the line's slot, or the free one it would take
 
-  std::vector<std::string_view> slots_;  // open addressing; an empty view is a free slot
+  LargeVector<std::string_view> slots_;  // open addressing; an empty view is a free slot
   std::size_t used_ = 0;
   bool has_empty_ = false;  // the empty line, which no slot can hold
 };

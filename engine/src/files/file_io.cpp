@@ -95,7 +95,10 @@ bool NameExists(const fs::path& path) {
 
 }  // namespace
 
-std::optional<std::string> ReadFileBytes(const fs::path& path, std::size_t spare_capacity) {
+namespace {
+
+template <typename Bytes>
+std::optional<Bytes> ReadBytes(const fs::path& path, std::size_t spare_capacity) {
   // O_NONBLOCK so that a FIFO without a writer cannot block the open.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.ok()) {
@@ -111,7 +114,7 @@ std::optional<std::string> ReadFileBytes(const fs::path& path, std::size_t spare
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) ThrowCannotOpen(path);
   }
-  std::string bytes;
+  Bytes bytes;
   try {
     if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(info.st_size) + spare_capacity);
     char buffer[65536];
@@ -130,6 +133,16 @@ std::optional<std::string> ReadFileBytes(const fs::path& path, std::size_t spare
     ThrowCannotOpen(path);
   }
   return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFileBytes(const fs::path& path, std::size_t spare_capacity) {
+  return ReadBytes<std::string>(path, spare_capacity);
+}
+
+std::optional<LargeString> ReadLargeFileBytes(const fs::path& path, std::size_t spare_capacity) {
+  return ReadBytes<LargeString>(path, spare_capacity);
 }
 
 void ReplaceFileAtomically(const fs::path& path, std::string_view bytes, Durability durability) {
@@ -193,8 +206,14 @@ AppendedStamps AppendLine(const fs::path& path, std::string_view line) {
   return stamps;
 }
 
-void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std::vector<std::size_t>& sizes) {
+template <typename Spans>
+void SplitLineSpans(std::string_view text, Spans& starts, Spans& sizes) {
   text = text.substr(0, text.find('\0'));
+  // Room for the lines at once (a lone CR, seldom met, makes more): growing tables of a long log
+  // would touch twice the memory.
+  const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  starts.reserve(starts.size() + lines);
+  sizes.reserve(sizes.size() + lines);
   auto add = [&](std::size_t start, std::size_t end) {
     starts.push_back(start);
     sizes.push_back(end - start);
@@ -220,6 +239,9 @@ void SplitLineSpans(std::string_view text, std::vector<std::size_t>& starts, std
     start = line_end + 1;
   }
 }
+
+template void SplitLineSpans(std::string_view, std::vector<std::size_t>&, std::vector<std::size_t>&);
+template void SplitLineSpans(std::string_view, LargeVector<std::size_t>&, LargeVector<std::size_t>&);
 
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::size_t> starts;

@@ -50,7 +50,7 @@ void LineSet::Reserve(std::size_t count) {
   std::size_t size = 16;
   while (size < count * 2) size *= 2;
   if (size <= slots_.size()) return;
-  std::vector<std::string_view> old = std::move(slots_);
+  LargeVector<std::string_view> old = std::move(slots_);
   slots_.assign(size, std::string_view());
   used_ = 0;
   for (const std::string_view line : old) {
@@ -80,7 +80,9 @@ bool LineSet::Contains(std::string_view line) const {
   return used_ != 0 && !slots_[SlotOf(line)].empty();
 }
 
-HistoryLines HistoryLines::FromText(std::string text) {
+HistoryLines HistoryLines::FromText(std::string_view text) { return FromText(LargeString(text)); }
+
+HistoryLines HistoryLines::FromText(LargeString text) {
   HistoryLines lines;
   SplitLineSpans(text, lines.starts_, lines.sizes_);
   lines.text_ = std::move(text);
@@ -162,7 +164,7 @@ const IndexedLines& VisitLog::Lines(const std::function<void()>& between_steps) 
   const std::optional<FileStamp> stamp = StampOf(path);
   if (stamp && stamp == stamp_) return lines_;
   stamp_.reset();
-  std::optional<std::string> bytes = ReadFileBytes(path, IndexedLines::kSpareBytes);
+  std::optional<LargeString> bytes = ReadLargeFileBytes(path, IndexedLines::kSpareBytes);
   auto step = [&between_steps] {
     if (between_steps) between_steps();
   };
@@ -198,7 +200,7 @@ void VisitLog::Record(std::string_view link) {
 }
 
 HistoryLines LoadHistoryLines(const std::filesystem::path& start_dir, std::string_view file_name) {
-  auto bytes = ReadFileBytes(PathInDirectory(start_dir, file_name));
+  auto bytes = ReadLargeFileBytes(PathInDirectory(start_dir, file_name));
   return bytes ? HistoryLines::FromText(std::move(*bytes)) : HistoryLines{};
 }
 

@@ -15,6 +15,7 @@
 #include "korinbo/errors.h"
 #include "korinbo/file_io.h"
 #include "korinbo/history.h"
+#include "korinbo/large_block.h"
 #include "korinbo/test/temp_dir.h"
 
 namespace korinbo {
@@ -465,6 +466,44 @@ TEST(IndexedLines, FindsEveryLineAcrossAppends) {
   EXPECT_TRUE(lines.Contains("http://first/"));
   EXPECT_FALSE(lines.Contains("http://x/5000"));
   EXPECT_EQ(lines.lines().size(), 5001u);
+}
+
+// Blocks from 1 MB on are mapped on their own and aligned for huge pages; each size is freed as
+// it was allocated, small or large, also while a vector grows through the limit.
+TEST(LargeBlockAllocator, GivesWholeBlocksOnEitherSideOfTheLimit) {
+  LargeBlockAllocator<char> allocator;
+  for (const std::size_t size : {std::size_t{16}, kLargeBlockBytes - 1, kLargeBlockBytes, 5 * kLargeBlockBytes + 3}) {
+    char* block = allocator.allocate(size);
+    block[0] = 'a';
+    block[size - 1] = 'z';
+    EXPECT_EQ(block[0] + block[size - 1], 'a' + 'z');
+    if (size >= kLargeBlockBytes) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (2u << 20), 0u) << size;
+    }
+    allocator.deallocate(block, size);
+  }
+  LargeVector<std::size_t> values;
+  for (std::size_t i = 0; i < 3 * kLargeBlockBytes / sizeof(std::size_t); ++i) values.push_back(i);
+  values.resize(10);
+  values.shrink_to_fit();
+  EXPECT_EQ(values.back(), 9u);
+}
+
+// A log of megabytes, kept in large blocks, is read whole and follows its appends.
+TEST_F(Files, ALongVisitLogIsReadWholeAndFollowsItsAppends) {
+  std::string log;
+  for (int i = 0; i < 70000; ++i) log += "http://127.0.0.1/site/" + std::to_string(i) + ".html\r\n";
+  ASSERT_GT(log.size(), 2 * kLargeBlockBytes);
+  Write(dir_ / "visitdata.txt", log);
+  VisitLog visits(dir_);
+  for (const int i : {0, 35000, 69999}) {
+    EXPECT_TRUE(visits.Lines().Contains("http://127.0.0.1/site/" + std::to_string(i) + ".html")) << i;
+  }
+  EXPECT_FALSE(visits.Lines().Contains("http://127.0.0.1/site/70000.html"));
+  for (int i = 70000; i < 71000; ++i) visits.Record("http://127.0.0.1/site/" + std::to_string(i) + ".html");
+  EXPECT_EQ(visits.Lines().lines().size(), 71000u);
+  EXPECT_TRUE(visits.Lines().Contains("http://127.0.0.1/site/70999.html"));
+  EXPECT_EQ(LoadHistoryLines(dir_, kVisitLogName).size(), 71000u);
 }
 
 TEST_F(Files, AVisitLogThatCannotBeReadIsAnErrorAndNothingIsLost) {
