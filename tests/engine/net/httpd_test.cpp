@@ -223,23 +223,29 @@ TEST(LoopbackServer, StopsPromptlyWithBusyConnections) {
 }
 
 TEST(LoopbackProxy, RefusesWhatItMustNotForward) {
+  Server server;  // a live loopback host, so that a target read wrongly would be forwarded
+  server.Route("/", Response::Text("forwarded"));
+  const std::string live = "127.0.0.1:" + std::to_string(server.port());
   httpd::Proxy proxy;
   struct Row {
-    const char* request;
+    std::string request;
     const char* status_line;
   };
   const Row rows[] = {
       {"GET http://example.invalid/ HTTP/1.1\r\nHost: example.invalid\r\n\r\n", "HTTP/1.1 502"},
       {"GET http://192.0.2.1:80/ HTTP/1.1\r\nHost: 192.0.2.1\r\n\r\n", "HTTP/1.1 502"},
       {"GET /relative HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 502"},
-      {"GET http://user@127.0.0.1:1/ HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 502"},
-      {"CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 501"},
+      {"GET http://user@" + live + "/ HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 502"},
+      {"GET http://" + live + ":2/ HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 502"},
+      {"GET http://" + live + "x/ HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 502"},
+      {"CONNECT " + live + " HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 501"},
       {"nonsense\r\n\r\n", "HTTP/1.1 400"},
   };
   for (const auto& row : rows) {
     std::string reply = RawExchange("127.0.0.1", proxy.port(), row.request);
     EXPECT_EQ(reply.rfind(row.status_line, 0), 0u) << row.request << " -> " << reply.substr(0, 40);
   }
+  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST(LoopbackProxy, ForwardsWithoutItsOwnHopHeaders) {

@@ -7,6 +7,7 @@
 #include <httplib.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -30,56 +33,42 @@ using namespace std::chrono_literals;
 thread_local int t_socket = -1;
 thread_local bool t_keep_open = false;
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return std::tolower(c & 0xFF); };
-  return std::ranges::equal(a, b, {}, lower, lower);
-}
-
-bool IsLoopbackAddress(const std::string& address) {
+bool IsLoopbackAddress(const char* address) {
   in_addr parsed{};
-  return ::inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
+  return ::inet_pton(AF_INET, address, &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
 }
 
-// Where an absolute target ("http://127.0.0.1:8080/p?q") points, when that is a loopback host.
-struct Upstream {
-  std::string host{};
-  int port = 80;
-  std::string path;
-};
-std::optional<Upstream> LoopbackUpstream(std::string_view target) {
-  if (!EqualsIgnoreCase(target.substr(0, 7), "http://")) return std::nullopt;
-  const std::size_t path_at = std::min(target.find_first_of("/?", 7), target.size());
-  std::string_view host = target.substr(7, path_at - 7);
-  Upstream to{.path = std::string(target.substr(path_at))};
-  if (!to.path.starts_with('/')) to.path.insert(0, 1, '/');
-  if (const std::size_t colon = host.rfind(':'); colon != std::string_view::npos) {
-    const auto [end, error] = std::from_chars(host.data() + colon + 1, host.data() + host.size(), to.port);
-    if (error != std::errc() || end != host.data() + host.size() || to.port < 1 || to.port > 65535) {
-      return std::nullopt;
-    }
-    host = host.substr(0, colon);
+// Forwarding a request to a loopback host: the client, and the target's path and query.
+std::optional<std::pair<httplib::Client, std::string>> LoopbackUpstream(const std::string& target) {
+  char host[16] = "";
+  int port = 80, host_end = 0, port_end = 0;
+  std::sscanf(target.c_str(), "http://%15[0-9.]%n:%5d%n", host, &host_end, &port, &port_end);
+  const auto path_at = static_cast<std::size_t>(std::max(host_end, port_end));
+  // After the authority, a path, a query or the end ('\0' is one of strchr's characters).
+  if (host_end == 0 || !IsLoopbackAddress(host) || port < 1 || port > 65535 ||
+      std::strchr("/?", target[path_at]) == nullptr) {
+    return std::nullopt;
   }
-  to.host = EqualsIgnoreCase(host, "localhost") ? "127.0.0.1" : std::string(host);
-  return IsLoopbackAddress(to.host) ? std::optional(to) : std::nullopt;
+  std::string path = target.substr(path_at);
+  if (!path.starts_with('/')) path.insert(0, 1, '/');
+  return std::pair(httplib::Client(host, port), std::move(path));
 }
 
 // A thread for each connection as it comes, so that connections held open never keep a new one
 // waiting; shutdown waits for them all.
-class ThreadPerConnection final : public httplib::TaskQueue {
- public:
+struct ThreadPerConnection final : httplib::TaskQueue {
+  // Shared, since the last thread lets go of it after the queue is gone.
+  std::shared_ptr<std::atomic<int>> running = std::make_shared<std::atomic<int>>(0);
   void enqueue(std::function<void()> task) override {
-    ++*running_;
-    std::thread([running = running_, task = std::move(task)] {
+    ++*running;
+    std::thread([running = running, task = std::move(task)] {
       task();
       if (--*running == 0) running->notify_all();
-    }).detach();  // the count outlives the queue until the last thread lets go of it
+    }).detach();
   }
   void shutdown() override {
-    for (int left = *running_; left > 0; left = *running_) running_->wait(left);
+    for (int left = *running; left > 0; left = *running) running->wait(left);
   }
-
- private:
-  std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace
@@ -99,10 +88,12 @@ struct Endpoint::Impl : httplib::Server {
   std::chrono::milliseconds default_delay{0};
 
   Impl(const ServerOptions& options, bool forwards) : address(options.address), proxy(forwards) {
-    if (!IsLoopbackAddress(address)) throw std::runtime_error("httpd: not a loopback address: " + address);
+    if (!IsLoopbackAddress(address.c_str())) {
+      throw std::runtime_error("httpd: not a loopback address: " + address);
+    }
     new_task_queue = [] { return new ThreadPerConnection; };
-    set_write_timeout(60);  // a client of the tests may read nothing for a while
-    set_socket_options([](socket_t fd) {
+    set_write_timeout(60);                // a client of the tests may read nothing for a while
+    set_socket_options([](socket_t fd) {  // the library's own would let two servers share a port
       int one = 1;
       ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     });
@@ -122,10 +113,9 @@ struct Endpoint::Impl : httplib::Server {
       httplib::Headers sent = in.headers;
       for (const char* added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) sent.erase(added);
       Request request{in.method, in.target, in.version, {sent.begin(), sent.end()}, in.body};
-      {
-        std::lock_guard lock(mutex);
-        requests.push_back(request);
-      }
+      std::unique_lock lock(mutex);
+      requests.push_back(request);
+      lock.unlock();
       changed.notify_all();
       proxy ? Forward(request, in, out) : Answer(request, out);
       return out.status == -1 ? HandlerResponse::Unhandled : HandlerResponse::Handled;
@@ -147,11 +137,10 @@ struct Endpoint::Impl : httplib::Server {
     int one = 1;  // else Nagle's rule holds a kept-alive connection's next answer back
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     t_socket = fd;
-    if (std::lock_guard lock(mutex); !stopping) {
-      open_sockets.insert(fd);
-    } else {
-      ::shutdown(fd, SHUT_RDWR);
-    }
+    std::unique_lock lock(mutex);
+    open_sockets.insert(fd);
+    if (stopping) ::shutdown(fd, SHUT_RDWR);  // the stop came first
+    lock.unlock();
     httplib::detail::process_client_socket(
         fd, read_timeout_sec_, read_timeout_usec_, write_timeout_sec_, write_timeout_usec_,
         [&](httplib::Stream& stream) {
@@ -161,7 +150,7 @@ struct Endpoint::Impl : httplib::Server {
           } while (process_request(stream, proxy, closed, nullptr) && t_keep_open && !closed && !proxy);
           return true;
         });
-    std::lock_guard lock(mutex);
+    lock.lock();
     open_sockets.erase(fd);
     ::close(fd);
     return true;
@@ -245,18 +234,18 @@ struct Endpoint::Impl : httplib::Server {
   // Forwards the request to its loopback host; 502 when it cannot, 501 for CONNECT.
   void Forward(const Request& request, const httplib::Request& in, httplib::Response& out) {
     out.status = request.method == "CONNECT" ? 501 : 502;
-    const auto to = LoopbackUpstream(request.target);
-    if (request.method == "CONNECT" || !to) return;
-    httplib::Client upstream(to->host, to->port);
-    upstream.set_decompress(false);
-    upstream.set_url_encode(false);
+    auto upstream = LoopbackUpstream(request.target);
+    if (request.method == "CONNECT" || !upstream) return;
+    auto& [client, path] = *upstream;
+    client.set_decompress(false);
+    client.set_url_encode(false);
     httplib::Request forwarded = in;
-    forwarded.path = to->path;
+    forwarded.path = path;
     forwarded.headers = {request.headers.begin(), request.headers.end()};  // without the library's own
     for (const char* hop : {"Connection", "Proxy-Connection", "Keep-Alive", "Proxy-Authorization"}) {
       forwarded.headers.erase(hop);
     }
-    if (auto answer = upstream.send(forwarded)) {
+    if (auto answer = client.send(forwarded)) {
       out = std::move(*answer);
       for (const char* framing : {"Connection", "Keep-Alive", "Content-Length", "Transfer-Encoding"}) {
         out.headers.erase(framing);
@@ -267,7 +256,7 @@ struct Endpoint::Impl : httplib::Server {
 
 std::optional<std::string> Request::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (EqualsIgnoreCase(key, name)) return value;
+    if (key.size() == name.size() && ::strncasecmp(key.data(), name.data(), name.size()) == 0) return value;
   }
   return std::nullopt;
 }
@@ -308,7 +297,6 @@ void Endpoint::Stop() {
 std::uint16_t Endpoint::port() const { return impl_->port; }
 const std::string& Endpoint::address() const { return impl_->address; }
 std::size_t Endpoint::ConnectionCount() const { return impl_->connections; }
-std::size_t Endpoint::RequestCount() const { return Requests().size(); }
 
 std::vector<Request> Endpoint::Requests() const {
   std::lock_guard lock(impl_->mutex);
@@ -326,10 +314,6 @@ void Endpoint::ClearRequests() {
 }
 
 Server::Server(ServerOptions options) : Endpoint(options, false) {}
-
-std::string Server::Url(std::string_view target) const {
-  return "http://" + address() + ":" + std::to_string(port()) + std::string(target);
-}
 
 void Server::Route(std::string target, Response response) {
   Route(std::move(target), [response = std::move(response)](const Request&) { return response; });
@@ -351,7 +335,5 @@ void Server::SetDefaultDelay(std::chrono::milliseconds delay) {
 }
 
 Proxy::Proxy(ServerOptions options) : Endpoint(options, true) {}
-
-std::string Proxy::HostPort() const { return address() + ":" + std::to_string(port()); }
 
 }  // namespace korinbo::httpd

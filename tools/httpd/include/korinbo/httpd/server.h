@@ -74,13 +74,10 @@ struct ServerOptions {
 class Endpoint {
  public:
   ~Endpoint();
-  Endpoint(const Endpoint&) = delete;
-  Endpoint& operator=(const Endpoint&) = delete;
-
   std::uint16_t port() const;
   const std::string& address() const;
   std::vector<Request> Requests() const;
-  std::size_t RequestCount() const;
+  std::size_t RequestCount() const { return Requests().size(); }
   bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;  // false on timeout
   void ClearRequests();
   // Connections accepted so far, also those that never made a valid request (a TLS hello, say).
@@ -98,7 +95,9 @@ class Endpoint {
 class Server : public Endpoint {
  public:
   explicit Server(ServerOptions options = {});
-  std::string Url(std::string_view target = "/") const;  // "http://ADDRESS:PORT" + target
+  std::string Url(std::string_view target = "/") const {  // "http://ADDRESS:PORT" + target
+    return "http://" + address() + ":" + std::to_string(port()) + std::string(target);
+  }
   // Routes match the request target exactly (path and query); a later one replaces an earlier one.
   // Unrouted targets come from the folder, if one is served, else 404.
   void Route(std::string target, Response response);
@@ -113,7 +112,7 @@ class Server : public Endpoint {
 class Proxy : public Endpoint {
  public:
   explicit Proxy(ServerOptions options = {});
-  std::string HostPort() const;  // "ADDRESS:PORT", the form a proxy setting takes
+  std::string HostPort() const { return address() + ":" + std::to_string(port()); }  // as a proxy setting
 };
 
 }  // namespace korinbo::httpd
